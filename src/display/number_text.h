@@ -1,0 +1,27 @@
+// Number texts as the instrument screen and the commands want them.
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+
+namespace kc {
+
+// Plain number text of a Single: at most 7 significant digits, no trailing
+// zeros, no point for whole numbers, no zero before the point (.5, -.05), "-"
+// for negative values, no blank. Magnitudes that would need an exponent are
+// written in fixed notation all the same (never an exponent, never inf/nan:
+// a value that is not finite gives "0").
+std::string PlainNumber(Single value);
+// Plain text of a whole number.
+std::string PlainNumber(long value);
+// Signed number text: the plain text with one leading blank for values of 0
+// and above ("Str" in the procedures).
+std::string Str(Single value);
+std::string Str(long value);
+inline std::string Str(int value) { return Str(static_cast<long>(value)); }
+// The numeric value of a reply: leading blanks skipped, sign, decimal point
+// and exponent accepted; 0 when there is no number ("Val").
+double Val(const std::string& text);
+
+}  // namespace kc

@@ -1,0 +1,100 @@
+// What the checkout needs of its surroundings: the clock, the event pump, the
+// main window's caption and hint, the intro window, modal message boxes and the
+// end of the process. Implementations: a terminal, a headless one for pipes and
+// CI, and the test fixture.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace kc {
+
+enum class MsgIcon { kCritical, kExclamation, kInformation };
+enum class MsgButtons { kOk, kOkCancel };
+enum class MsgAnswer { kOk, kCancel };
+
+// Exit codes of the program.
+inline constexpr int kExitClosed = 0;          // after the closing sequence
+inline constexpr int kExitFatal = 1;           // start-up failure, Cancel, no device
+inline constexpr int kExitUsage = 2;           // bad command line
+inline constexpr int kExitOperatorDone = 3;    // the simulated technician's script ran out
+
+// Thrown to end the program; unwinds to main(), which prints `message` (if any)
+// and returns `code`. Nothing touches the instrument after it is thrown.
+struct ProgramEnd {
+  int code;
+  std::string message;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  virtual Clock& clock() = 0;
+
+  // Lets pending window events run (a close request runs the close handler,
+  // which does not return) and gives up the processor for one short tick; under
+  // a virtual clock the tick is a step of the clock.
+  virtual void PumpEvents() = 0;
+
+  // Called by bus back ends while blocked in the driver (a service-request wait,
+  // a read): waits at most `max_seconds` for input (such as keys meant for the
+  // simulated front panel) and returns true when a close request is pending.
+  // Never runs the close handler itself.
+  virtual bool WaitIdle(double max_seconds) = 0;
+
+  virtual void SetCaption(const std::string& text) = 0;
+  virtual void SetHint(const std::string& text) = 0;
+  virtual void ShowIntro(const std::string& text) = 0;
+  virtual void HideIntro() = 0;
+  virtual MsgAnswer MessageBox(const std::string& prompt, const std::string& title, MsgIcon icon,
+                               MsgButtons buttons) = 0;
+
+  // Shows the simulated instrument's screen (message lines 1..16, index 0 is
+  // line 1, escapes as sent) and bell count. Views without a panel ignore it.
+  virtual void ShowInstrumentScreen(const std::vector<std::string>& lines, int bells) {
+    (void)lines;
+    (void)bells;
+  }
+  // Mirrors a message line the program writes to a real instrument.
+  virtual void MirrorMessageLine(int line, const std::string& text) {
+    (void)line;
+    (void)text;
+  }
+
+  [[noreturn]] void EndProcess(int code, std::string message = {}) {
+    throw ProgramEnd{code, std::move(message)};
+  }
+
+  // Window event handlers, set by the main window and the intro window.
+  void SetCloseHandler(std::function<void()> handler) { on_close_ = std::move(handler); }
+  void SetClickHandler(std::function<void()> handler) { on_click_ = std::move(handler); }
+  // Keys for the simulated front panel ('1'..'5', 'm'/'M').
+  void SetKeyHandler(std::function<void(int)> handler) { on_key_ = std::move(handler); }
+
+  // A close request (Ctrl-C, a closed terminal, a test). Delivered by the next
+  // PumpEvents; a request that arrives while the close handler runs is ignored.
+  void RequestClose() { close_pending_ = true; }
+  bool close_pending() const { return close_pending_; }
+  void Click() { click_pending_ = true; }
+
+ protected:
+  // Runs the handlers of pending events; implementations call it from PumpEvents.
+  void DeliverEvents();
+  void DeliverKey(int key) {
+    if (on_key_) on_key_(key);
+  }
+
+ private:
+  std::function<void()> on_close_;
+  std::function<void()> on_click_;
+  std::function<void(int)> on_key_;
+  bool close_pending_ = false;
+  bool click_pending_ = false;
+  bool closing_ = false;
+};
+
+}  // namespace kc
