@@ -5,15 +5,17 @@ namespace kc {
 void Platform::DeliverEvents() {
   if (click_pending_) {
     click_pending_ = false;
-    if (on_click_) on_click_();
+    // A copy: the handler may replace itself (the intro window unloads).
+    if (auto handler = on_click_) handler();
   }
   if (close_pending_ && !closing_) {
     closing_ = true;
     close_pending_ = false;
-    if (on_close_) on_close_();
+    if (auto handler = on_close_) handler();
     // Without a close handler the window simply goes away.
     EndProcess(kExitClosed);
   }
+  // A close request while the closing sequence runs changes nothing.
   close_pending_ = false;
 }
 
