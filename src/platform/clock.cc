@@ -26,13 +26,17 @@ double RealClock::SecondsSinceMidnight() {
          static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-double RealClock::Elapsed() { return MonotonicSeconds() - start_; }
+double RealClock::Elapsed() {
+  return MonotonicSeconds() - start_;
+}
 
 void RealClock::Pass(double seconds) {
   if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-double VirtualClock::SecondsSinceMidnight() { return std::fmod(start_ + elapsed_, 86400.0); }
+double VirtualClock::SecondsSinceMidnight() {
+  return std::fmod(start_ + elapsed_, 86400.0);
+}
 
 void VirtualClock::Pass(double seconds) {
   if (seconds > 0) elapsed_ += seconds;
