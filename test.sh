@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds everything and runs the whole test suite.
+# ./test.sh          the normal build
+# ./test.sh asan     the same under AddressSanitizer and UndefinedBehaviorSanitizer
+set -euo pipefail
+cd "$(dirname "$0")"
+preset="${1:-default}"
+./scripts/install-deps.sh
+cmake --preset "$preset"
+cmake --build --preset "$preset"
+ctest --preset "$preset"
