@@ -79,6 +79,8 @@ class Platform {
   // PumpEvents; a request that arrives while the close handler runs is ignored.
   void RequestClose() { close_pending_ = true; }
   bool close_pending() const { return close_pending_; }
+  // The closing sequence has begun: later close requests change nothing.
+  void MarkClosing() { closing_ = true; }
   void Click() { click_pending_ = true; }
 
  protected:

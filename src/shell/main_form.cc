@@ -225,6 +225,7 @@ void MainForm::Form_Activate() {
 }
 
 void MainForm::Form_Unload() {
+  platform_.MarkClosing();
   Send(std::string("MESS CLR,9:") + Q + "         *** CLOSING PROGRAM ***" + Q);
   Delay(2);
   CmdText = "INIT BOTH;CH1 COU:GND,POS:+.5";
