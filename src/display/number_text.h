@@ -19,9 +19,15 @@ std::string PlainNumber(long value);
 // and above ("Str" in the procedures).
 std::string Str(Single value);
 std::string Str(long value);
-inline std::string Str(int value) { return Str(static_cast<long>(value)); }
+inline std::string Str(int value) {
+  return Str(static_cast<long>(value));
+}
 // The numeric value of a reply: leading blanks skipped, sign, decimal point
-// and exponent accepted; 0 when there is no number ("Val").
+// and exponent accepted; 0 when there is no number ("Val"). The number ends at
+// the first character that cannot continue it ("12abc" is 12; an "E" without
+// exponent digits is not part of it). Values beyond the range of a Single are
+// clamped to the largest Single with their sign (magnitudes below 1E-60 count
+// as 0), so the result always fits a Single: never inf, never nan.
 double Val(const std::string& text);
 
 }  // namespace kc
