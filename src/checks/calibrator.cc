@@ -1,8 +1,87 @@
+// Calibrator signal: the amplitude of the instrument's own calibrator output,
+// measured through CH1 against a gain reference taken from the PG 506's
+// 500 mV standard amplitude, must lie between 396 and 404 mV.
+#include <cfloat>
+#include <cmath>
+#include <string>
+
+#include "display/number_text.h"
 #include "shell/main_form.h"
 
 namespace kc {
 
-// Not built yet: the menu entry returns at once and the menu is drawn again.
-void MainForm::Calibrator() {}
+namespace {
+
+// The Single nearest to `value`, kept inside the finite range.
+Single ToSingle(double value) {
+  if (value > FLT_MAX) return FLT_MAX;
+  if (value < -FLT_MAX) return -FLT_MAX;
+  return static_cast<Single>(value);
+}
+
+// The gain factor from the reading of the 500 mV reference. A reading of 0 (an
+// empty reply after a time-out, no signal) or one so small that the factor
+// would not fit a Single gives no usable reference: the factor is 0, so the
+// calibrator value comes out as 0 and fails the limits.
+Single GainFactor(double reference) {
+  if (reference == 0) return 0;
+  const double factor = 0.5 / reference;
+  if (!std::isfinite(factor) || std::fabs(factor) > FLT_MAX) return 0;
+  return static_cast<Single>(factor);
+}
+
+}  // namespace
+
+void MainForm::Calibrator() {
+  const std::string ready = "    PRESS ANY BEZEL BUTTON WHEN READY";
+
+  // Gain reference.
+  MessClr(9, "    *** CALIBRATOR SIGNAL CHECK ***");
+  Delay(2);
+  Send("VMO CH1;HOR ASEC:.1E-3;ATR LEV:0.25;CH1 POS:-2.5");
+  MessClr(16, "CONNECT PG 506, 500\\;V STANDARD AMPLITUDE");
+  Mess(15, "TO CH1");
+  Mess(1, ready);
+  if (WaitForTechnician() > 200) return;
+  Send("MESS CLR;CURS FUN:V.T");
+  Send("CURS TPOS:ONE:387,TPOS:TWO:637");
+  Send("ACQ MOD:AVG,NUMAV:128");
+  BarGraph(5, 12, 16, "PLEASE WAIT ");
+  const double reference = Val(Query("CURS?DISP:VAL"));
+  const Single gain = GainFactor(reference);
+
+  // Calibrator.
+  Send("CURS FUN:OFF;ACQ MOD:NOR;CH1 POS:-2");
+  MessClr(16, "CONNECT THE CALIBRATOR SIGNAL TO CH1");
+  Mess(15, "VIA A X1 PROBE OR APPROPRIATE ADAPTER");
+  Mess(1, ready);
+  if (WaitForTechnician() > 200) return;
+  Send("VMO CH1;HOR ASEC:.5E-3;ACQ MOD:AVG;ATR LEV:0.2");
+  Send("MESS CLR;CURS FUN:V.T");
+  Send("CURS TPOS:ONE:462,TPOS:TWO:562");
+  BarGraph(5, 12, 16, "PLEASE WAIT ");
+  const Single value = ToSingle(Val(Query("CURS?DISP:VAL")) * static_cast<double>(gain));
+
+  // Verdict: both limits count as inside.
+  constexpr Single kLow = 0.396f;
+  constexpr Single kHigh = 0.404f;
+  if (!(kLow <= value && value <= kHigh)) ResultTable[1][1] = 1;
+
+  Send("VMO CH1:OFF;CURS FUN:OFF;MESS CLR");
+  CmdText = std::string("MESS 10:") + Q +
+            "         \\c\\a\\l\\b\\r\\a\\t\\o\\r\\0\\s\\i\\g\\n\\a\\l  " +
+            PassFail(ResultTable[1][1]) + Q;
+  if (ResultTable[1][1] != 0) CmdText += ";BELL";
+  Send(CmdText);
+  Single shown = ToSingle(static_cast<double>(value) * 1000.0);
+  Single format = 3.1f;
+  CmdText =
+      std::string("MESS 8:") + Q + "         CALCULATED: " + NrToStr(shown, format) + "\\;V" + Q;
+  Send(CmdText);
+  CmdText = std::string("MESS 6:") + Q + std::string(9, ' ') + "LIMIT: 396.0 - 404.0 \\;V" + Q;
+  Send(CmdText);
+  Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
+  SRQWait();
+}
 
 }  // namespace kc
