@@ -1,0 +1,342 @@
+#include "platform/terminal_platform.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+namespace kc {
+
+namespace {
+
+// The terminal settings to restore; kept outside the object so that exit()
+// and signal handlers can restore them too.
+struct SavedTerminal {
+  volatile std::sig_atomic_t saved = 0;
+  int fd = -1;
+  termios settings{};
+};
+SavedTerminal g_saved;
+struct sigaction g_previous_term {};
+
+void RestoreTerminal() {
+  if (g_saved.saved != 0) {
+    tcsetattr(g_saved.fd, TCSAFLUSH, &g_saved.settings);
+    g_saved.saved = 0;
+  }
+}
+
+extern "C" void RestoreAtExit() {
+  RestoreTerminal();
+}
+
+extern "C" void OnTerminate(int signal_number) {
+  RestoreTerminal();
+  // Die of the signal as the shell expects.
+  std::signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+// Real-time and virtual ticks of the event pump.
+constexpr double kRealTick = 0.005;
+constexpr double kVirtualTick = 0.001;
+// Under a virtual clock a wait still looks at the keyboard this long.
+constexpr double kVirtualWaitPoll = 0.05;
+// An Esc followed this fast by more bytes starts a key sequence (arrows...).
+constexpr double kEscapeSequenceGap = 0.03;
+
+std::string Repeat(char c, std::size_t n) {
+  return std::string(n, c);
+}
+
+std::string Fit(const std::string& text, std::size_t width) {
+  return text.size() > width ? text.substr(0, width) : text;
+}
+
+const char* IconMark(MsgIcon icon) {
+  switch (icon) {
+    case MsgIcon::kCritical:
+      return "(x)";
+    case MsgIcon::kExclamation:
+      return "(!)";
+    case MsgIcon::kInformation:
+      return "(i)";
+  }
+  return "";
+}
+
+// Splits a prompt at its line breaks; other control characters as \xNN.
+std::vector<std::string> PromptLines(const std::string& prompt) {
+  std::vector<std::string> lines(1);
+  for (std::size_t i = 0; i < prompt.size(); ++i) {
+    char c = prompt[i];
+    if (c == '\r' && i + 1 < prompt.size() && prompt[i + 1] == '\n') continue;
+    if (c == '\n' || c == '\r') {
+      lines.emplace_back();
+    } else {
+      lines.back() += OneLine(std::string(1, c));
+    }
+  }
+  return lines;
+}
+
+}  // namespace
+
+TerminalPlatform::TerminalPlatform(Clock& clock, int in_fd, int out_fd)
+    : clock_(clock), in_fd_(in_fd), out_fd_(out_fd) {
+  termios settings{};
+  if (tcgetattr(in_fd_, &settings) == 0) {
+    g_saved.settings = settings;
+    g_saved.fd = in_fd_;
+    g_saved.saved = 1;
+    static bool at_exit_registered = false;
+    if (!at_exit_registered) {
+      std::atexit(RestoreAtExit);
+      at_exit_registered = true;
+    }
+    settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    tcsetattr(in_fd_, TCSAFLUSH, &settings);
+  }
+  InterruptWatch::SetLastWords(RestoreTerminal);
+  struct sigaction action {};
+  action.sa_handler = OnTerminate;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, &g_previous_term);
+  const char* term = std::getenv("TERM");
+  in_place_ = isatty(out_fd_) != 0 && term != nullptr && std::strcmp(term, "dumb") != 0;
+}
+
+TerminalPlatform::~TerminalPlatform() {
+  sigaction(SIGTERM, &g_previous_term, nullptr);
+  InterruptWatch::SetLastWords(nullptr);
+  RestoreTerminal();
+}
+
+void TerminalPlatform::Write(const std::string& text) {
+  screen_rows_ = 0;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(out_fd_, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // the terminal is gone; nothing to show it on
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+int TerminalPlatform::Columns() const {
+  winsize size{};
+  if (ioctl(out_fd_, TIOCGWINSZ, &size) == 0 && size.ws_col >= 20) return size.ws_col;
+  return 80;
+}
+
+bool TerminalPlatform::FillBuffer(double seconds) {
+  if (end_of_input_) {
+    if (seconds > 0) clock_.Pass(clock_.is_virtual() ? 0 : seconds);
+    return false;
+  }
+  pollfd fds{in_fd_, POLLIN, 0};
+  int timeout_ms = static_cast<int>(std::max(0.0, seconds) * 1000.0 + 0.5);
+  int ready = poll(&fds, 1, timeout_ms);
+  if (ready <= 0) return false;
+  unsigned char bytes[64];
+  ssize_t n = ::read(in_fd_, bytes, sizeof bytes);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
+  if (n <= 0) {
+    end_of_input_ = true;
+    return true;
+  }
+  pending_.insert(pending_.end(), bytes, bytes + n);
+  return true;
+}
+
+int TerminalPlatform::ReadKey(double seconds) {
+  if (pending_.empty() && !FillBuffer(seconds) && pending_.empty()) return kNoKey;
+  if (pending_.empty()) return end_of_input_ ? kEndOfInput : kNoKey;
+  int key = pending_.front();
+  pending_.pop_front();
+  if (key == '\n') return kEnter;
+  if (key != kEscape) return key;
+  if (pending_.empty()) FillBuffer(kEscapeSequenceGap);
+  if (pending_.empty()) return kEscape;
+  // A key sequence: ESC [ params final, ESC O x, or ESC x. Skip it whole.
+  int lead = pending_.front();
+  pending_.pop_front();
+  if (lead == '[') {
+    while (!pending_.empty()) {
+      int c = pending_.front();
+      pending_.pop_front();
+      if (c >= 0x40 && c <= 0x7e) break;
+    }
+  } else if (lead == 'O' && !pending_.empty()) {
+    pending_.pop_front();
+  }
+  return kIgnored;
+}
+
+void TerminalPlatform::TakeInterrupt() {
+  if (InterruptWatch::Take()) OnCtrlC();
+}
+
+void TerminalPlatform::OnCtrlC() {
+  if (closing_ || close_pending()) {
+    Write("\nInterrupted again: ending at once.\n");
+    EndProcess(kExitInterrupted, "interrupted while closing");
+  }
+  Write("\nClosing (Ctrl-C again ends at once)...\n");
+  RequestClose();
+}
+
+void TerminalPlatform::HandleKey(int key) {
+  if (key == kCtrlC) {
+    OnCtrlC();
+  } else if (key == kEndOfInput) {
+    // The terminal is gone: the window is closed.
+    if (!closing_) RequestClose();
+  } else if (key == kIgnored) {
+    // an unused key sequence
+  } else if (intro_shown_) {
+    Click();
+  } else if ((key >= '1' && key <= '5') || key == 'm' || key == 'M') {
+    DeliverKey(key);
+  }
+}
+
+bool TerminalPlatform::ProcessInput(double seconds) {
+  bool any = false;
+  for (int key = ReadKey(seconds); key != kNoKey; key = ReadKey(0)) {
+    any = true;
+    HandleKey(key);
+    if (key == kEndOfInput) break;
+  }
+  return any;
+}
+
+void TerminalPlatform::PumpEvents() {
+  TakeInterrupt();
+  if (clock_.is_virtual()) {
+    ProcessInput(0);
+  } else {
+    // The wait for keys is this pump's tick.
+    double start = clock_.Elapsed();
+    if (ProcessInput(kRealTick)) {
+      double left = kRealTick - (clock_.Elapsed() - start);
+      if (left > 0) clock_.Pass(left);
+    }
+  }
+  if (close_pending()) closing_ = true;
+  DeliverEvents();
+  if (clock_.is_virtual()) clock_.Pass(kVirtualTick);
+}
+
+bool TerminalPlatform::WaitIdle(double max_seconds) {
+  TakeInterrupt();
+  if (close_pending()) return true;
+  if (clock_.is_virtual()) {
+    ProcessInput(std::min(max_seconds, kVirtualWaitPoll));
+    clock_.Pass(max_seconds);
+  } else {
+    double end = clock_.Elapsed() + max_seconds;
+    while (!close_pending()) {
+      double left = end - clock_.Elapsed();
+      if (left <= 0) break;
+      // Back to the caller after a key: a bezel press may have ended its wait.
+      if (ProcessInput(std::min(left, 0.05))) break;
+      TakeInterrupt();
+    }
+  }
+  TakeInterrupt();
+  return close_pending();
+}
+
+void TerminalPlatform::SetCaption(const std::string& text) {
+  Write(text + "\n" + Repeat('=', std::min<std::size_t>(text.size(), 78)) + "\n");
+}
+
+void TerminalPlatform::SetHint(const std::string& text) {
+  Write(text + "\n\n");
+}
+
+void TerminalPlatform::ShowIntro(const std::string& text) {
+  std::size_t width = std::min<std::size_t>(text.size(), static_cast<std::size_t>(Columns()) - 8);
+  std::string rule = "  +" + Repeat('-', width + 4) + "+\n";
+  Write("\n" + rule + "  |  " + Fit(text, width) + "  |\n" + rule + "\n");
+  intro_shown_ = true;
+}
+
+void TerminalPlatform::HideIntro() {
+  intro_shown_ = false;
+}
+
+MsgAnswer TerminalPlatform::MessageBox(const std::string& prompt, const std::string& title,
+                                       MsgIcon icon, MsgButtons buttons) {
+  bool ok_cancel = buttons == MsgButtons::kOkCancel;
+  std::string shown_title = title;
+  shown_title.erase(shown_title.find_last_not_of(' ') + 1);
+  std::string text = "\n+-- " + std::string(IconMark(icon)) + " " + OneLine(shown_title) + "\n";
+  for (const std::string& line : PromptLines(prompt)) text += "| " + line + "\n";
+  text += ok_cancel ? "+-- Enter = OK, Esc or C = Cancel: " : "+-- Enter = OK: ";
+  Write(text);
+
+  MsgAnswer answer = MsgAnswer::kOk;
+  for (;;) {
+    TakeInterrupt();
+    int key = ReadKey(0.1);
+    if ((key == kNoKey && !end_of_input_) || key == kIgnored) continue;
+    if (key == kCtrlC) {
+      OnCtrlC();
+      Write(ok_cancel ? "+-- Enter = OK, Esc or C = Cancel: " : "+-- Enter = OK: ");
+      continue;
+    }
+    if (key == kEndOfInput || (key == kNoKey && end_of_input_)) {
+      // Nobody is left to answer: the safe answer, and the window closes.
+      if (!closing_) RequestClose();
+      answer = ok_cancel ? MsgAnswer::kCancel : MsgAnswer::kOk;
+      break;
+    }
+    if (key == kEnter || key == ' ') {
+      answer = MsgAnswer::kOk;
+      break;
+    }
+    if (key == kEscape || key == 'c' || key == 'C') {
+      answer = ok_cancel ? MsgAnswer::kCancel : MsgAnswer::kOk;
+      break;
+    }
+  }
+  Write(std::string(AnswerName(answer)) + "\n\n");
+  return answer;
+}
+
+void TerminalPlatform::ShowInstrumentScreen(const std::vector<std::string>& lines, int bells) {
+  std::size_t width = static_cast<std::size_t>(std::max(20, Columns() - 6));
+  std::vector<std::string> rows;
+  rows.push_back("  +" + Repeat('-', 42) + "+ bells " + std::to_string(bells));
+  for (std::size_t i = lines.size(); i-- > 0;) {
+    std::string number = std::to_string(i + 1);
+    if (number.size() < 2) number = " " + number;
+    rows.push_back(number + "| " + Fit(OneLine(lines[i]), width));
+  }
+  rows.push_back("  +" + Repeat('-', 42) + "+");
+  rows.push_back(std::string("  ") + kKeyHelp);
+
+  std::string text;
+  if (in_place_ && screen_rows_ > 0) text += "\x1b[" + std::to_string(screen_rows_) + "A";
+  for (const std::string& row : rows) text += "\r\x1b[2K" + row + "\n";
+  if (!in_place_) {
+    // A plain terminal gets the rows without control sequences.
+    text.clear();
+    for (const std::string& row : rows) text += row + "\n";
+  }
+  Write(text);
+  screen_rows_ = static_cast<int>(rows.size());
+}
+
+}  // namespace kc
