@@ -181,6 +181,7 @@ void HeadlessPlatform::PrintScreen() {
   });
   if (blank) return;
   for (std::size_t i = screen_.size(); i-- > 0;) {
+    if (screen_[i].find_first_not_of(' ') == std::string::npos) continue;
     std::string number = std::to_string(i + 1);
     if (number.size() < 2) number = "0" + number;
     out_ << "[screen " << number << "] " << OneLine(screen_[i]) << '\n';

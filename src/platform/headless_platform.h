@@ -7,7 +7,8 @@
 //   [hint] <text>
 //   [intro] <text>
 //   [box] <title> (<icon>, OK|OK/Cancel): <prompt, line breaks as " / "> -> OK|Cancel
-//   [screen NN] <text>          instrument screen lines, top (16) to bottom (1)
+//   [screen NN] <text>          instrument screen lines that are not blank,
+//                               top (16) to bottom (1)
 //   [screen] bells <n>          closes a screen block
 // The instrument screen is printed after every change only when asked
 // (set_echo_screen); PrintScreen prints the last one seen, which the program

@@ -145,16 +145,17 @@ TEST_F(HeadlessPlatformTest, ScreenIsPrintedTopLineFirstOnlyWhenAsked) {
   std::vector<std::string> lines(16);
   lines[0] = "  COMP    CTE";
   lines[15] = "TOP";
+  lines[9] = "1\t";
+  lines[4] = "    ";
   platform.ShowInstrumentScreen(lines, 1);
   EXPECT_EQ(out_.str(), "");
 
   platform.PrintScreen();
-  std::string expected = "[screen 16] TOP\n";
-  for (int line = 15; line >= 2; --line) {
-    expected += "[screen " + std::string(line < 10 ? "0" : "") + std::to_string(line) + "] \n";
-  }
-  expected += "[screen 01]   COMP    CTE\n[screen] bells 1\n";
-  EXPECT_EQ(out_.str(), expected);
+  EXPECT_EQ(out_.str(),
+            "[screen 16] TOP\n"
+            "[screen 10] 1\\x09\n"
+            "[screen 01]   COMP    CTE\n"
+            "[screen] bells 1\n");
 
   out_.str("");
   platform.set_echo_screen(true);

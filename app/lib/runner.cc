@@ -1,0 +1,153 @@
+#include "lib/runner.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/gpib_binding.h"
+#include "link/instrument_ops.h"
+#include "link/tracing_driver.h"
+#include "platform/clock.h"
+#include "platform/headless_platform.h"
+#include "platform/terminal_platform.h"
+#include "shell/main_form.h"
+#include "sim/screen_text.h"
+#include "sim/script_technician.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_devices.h"
+#include "sim/sim_scope.h"
+
+namespace kc {
+
+namespace {
+
+struct Outcome {
+  int code = kExitClosed;
+  std::string message;
+};
+
+// The simulated bus with its oscilloscope, the extra devices and whoever
+// stands at the instrument.
+struct SimBench {
+  std::unique_ptr<SimBus> bus;
+  SimScope* scope = nullptr;
+  std::unique_ptr<SimTechnician> technician;
+
+  ~SimBench() {
+    if (bus) bus->SetTechnician(nullptr);
+  }
+};
+
+void BuildSimBench(const Options& options, Platform& platform, bool terminal, SimBench& bench) {
+  bench.bus = std::make_unique<SimBus>(platform);
+  auto scope = std::make_unique<SimScope>(options.bus.model, platform.clock());
+  bench.scope = scope.get();
+  SimScope* shown = bench.scope;
+  shown->SetScreenListener([shown, &platform] {
+    std::vector<std::string> lines;
+    lines.reserve(shown->screen().size());
+    for (const std::string& line : shown->screen()) lines.push_back(RenderScreenText(line));
+    platform.ShowInstrumentScreen(lines, shown->bells());
+  });
+  bench.bus->Attach(options.bus.address, std::move(scope));
+
+  for (const SimDeviceOption& device : options.sim_devices) {
+    std::string error;
+    std::optional<DeviceSpec> spec = ParseDeviceSpec(device.text, &error);
+    if (!spec) throw std::invalid_argument(error);
+    bench.bus->Attach(spec->address, MakeDevice(*spec, platform.clock()));
+  }
+
+  if (options.operator_script) {
+    bench.technician =
+        std::make_unique<ScriptTechnician>(*shown, platform.clock(), *options.operator_script);
+    // The keys still work at a terminal: the script and a person share the
+    // front panel.
+    if (terminal)
+      platform.SetKeyHandler([shown](int key) { KeyboardTechnician::Press(*shown, key); });
+  } else if (terminal) {
+    bench.technician = std::make_unique<KeyboardTechnician>(platform, *shown);
+  }
+  // Headless without a script: nobody stands at the instrument, and the first
+  // wait for a bezel button ends the run.
+  bench.bus->SetTechnician(bench.technician.get());
+}
+
+Outcome RunOnPlatform(const Options& options, Platform& platform, bool terminal,
+                      std::ostream* trace) {
+  SimBench bench;
+  BuildSimBench(options, platform, terminal, bench);
+  GpibDriver* driver = bench.bus.get();
+  std::unique_ptr<TracingDriver> tracer;
+  if (trace != nullptr) {
+    tracer = std::make_unique<TracingDriver>(*bench.bus, platform.clock(), *trace);
+    driver = tracer.get();
+  }
+  GpibBinding gpib(*driver);
+  InstrumentOps ops(gpib, platform);
+  MainForm form(ops);
+  Outcome outcome;
+  try {
+    form.Run();
+  } catch (const ProgramEnd& end) {
+    outcome.code = end.code;
+    outcome.message = end.message;
+  }
+  platform.SetKeyHandler(nullptr);
+  platform.SetCloseHandler(nullptr);
+  return outcome;
+}
+
+}  // namespace
+
+int RunCheckout(const Options& options, std::ostream& out, std::ostream& err) {
+  std::ofstream trace;
+  if (!options.trace_file.empty()) {
+    trace.open(options.trace_file, std::ios::out | std::ios::trunc);
+    if (!trace) {
+      err << kProgramName << ": cannot write the trace file \"" << options.trace_file
+          << "\": " << std::strerror(errno) << "\n";
+      return kExitUsage;
+    }
+  }
+
+  Outcome outcome;
+  try {
+    std::unique_ptr<Clock> clock;
+    if (options.virtual_time) {
+      clock = std::make_unique<VirtualClock>();
+    } else {
+      clock = std::make_unique<RealClock>();
+    }
+    bool terminal = isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0;
+    std::ostream* trace_stream = trace.is_open() ? &trace : nullptr;
+    if (terminal) {
+      TerminalPlatform platform(*clock);
+      outcome = RunOnPlatform(options, platform, true, trace_stream);
+    } else {
+      HeadlessPlatform platform(*clock, out, options.answers);
+      platform.set_echo_screen(options.show_screen);
+      outcome = RunOnPlatform(options, platform, false, trace_stream);
+      // What the instrument showed last, unless every change was printed.
+      if (!options.show_screen) platform.PrintScreen();
+    }
+  } catch (const ProgramEnd& end) {
+    // Ended while the bench was being built or taken down.
+    outcome.code = end.code;
+    outcome.message = end.message;
+  } catch (const std::exception& error) {
+    outcome.code = kExitFatal;
+    outcome.message = std::string("error: ") + error.what();
+  }
+  out.flush();
+  if (!outcome.message.empty()) err << kProgramName << ": " << outcome.message << "\n";
+  return outcome.code;
+}
+
+}  // namespace kc
