@@ -43,6 +43,8 @@ extern "C" void OnTerminate(int signal_number) {
   raise(signal_number);
 }
 
+// Characters of a message line as the instrument shows them.
+constexpr std::size_t kScreenColumns = 40;
 // Real-time and virtual ticks of the event pump.
 constexpr double kRealTick = 0.005;
 constexpr double kVirtualTick = 0.001;
@@ -55,8 +57,23 @@ std::string Repeat(char c, std::size_t n) {
   return std::string(n, c);
 }
 
+// Characters of a UTF-8 text (the rendered instrument glyphs are several
+// bytes each).
+std::size_t Width(const std::string& text) {
+  std::size_t width = 0;
+  for (char c : text) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+  return width;
+}
+
+// The text cut to `width` characters, never inside a character.
 std::string Fit(const std::string& text, std::size_t width) {
-  return text.size() > width ? text.substr(0, width) : text;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80 && count++ == width) {
+      return text.substr(0, i);
+    }
+  }
+  return text;
 }
 
 const char* IconMark(MsgIcon icon) {
@@ -188,7 +205,7 @@ void TerminalPlatform::TakeInterrupt() {
 
 void TerminalPlatform::OnCtrlC() {
   if (closing_ || close_pending()) {
-    Write("\nInterrupted again: ending at once.\n");
+    Write("\n");
     EndProcess(kExitInterrupted, "interrupted while closing");
   }
   Write("\nClosing (Ctrl-C again ends at once)...\n");
@@ -318,13 +335,17 @@ MsgAnswer TerminalPlatform::MessageBox(const std::string& prompt, const std::str
 void TerminalPlatform::ShowInstrumentScreen(const std::vector<std::string>& lines, int bells) {
   std::size_t width = static_cast<std::size_t>(std::max(20, Columns() - 6));
   std::vector<std::string> rows;
-  rows.push_back("  +" + Repeat('-', 42) + "+ bells " + std::to_string(bells));
+  std::string rule = "  +" + Repeat('-', kScreenColumns + 2) + "+";
+  rows.push_back(rule + " bells " + std::to_string(bells));
   for (std::size_t i = lines.size(); i-- > 0;) {
     std::string number = std::to_string(i + 1);
     if (number.size() < 2) number = " " + number;
-    rows.push_back(number + "| " + Fit(OneLine(lines[i]), width));
+    std::string text = Fit(OneLine(lines[i]), width);
+    std::size_t shown = Width(text);
+    if (shown <= kScreenColumns) text += std::string(kScreenColumns - shown, ' ') + " |";
+    rows.push_back(number + "| " + text);
   }
-  rows.push_back("  +" + Repeat('-', 42) + "+");
+  rows.push_back(rule);
   rows.push_back(std::string("  ") + kKeyHelp);
 
   std::string text;

@@ -179,6 +179,21 @@ TEST_F(TerminalPlatformTest, InstrumentScreenTopLineFirstWithKeyHelp) {
   EXPECT_NE(shown.find("bells 3"), std::string::npos);
 }
 
+TEST_F(TerminalPlatformTest, RenderedGlyphsCountAsOneColumnEach) {
+  TerminalPlatform platform(clock_, slave_, slave_);
+  std::string rule;
+  for (int i = 0; i < 40; ++i) rule += "\u2500";
+  std::vector<std::string> lines(16);
+  lines[13] = rule;
+  lines[12] = "5\u00b5s";
+  platform.ShowInstrumentScreen(lines, 0);
+  std::string shown = Shown();
+  // Whole characters, and the right edge lined up with the plain lines.
+  EXPECT_NE(shown.find("14| " + rule + " |"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("13| 5\u00b5s" + std::string(37, ' ') + " |"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("12| " + std::string(40, ' ') + " |"), std::string::npos) << shown;
+}
+
 TEST_F(TerminalPlatformTest, AClosedTerminalIsACloseRequestAndBoxesGetTheSafeAnswer) {
   TerminalPlatform platform(clock_, slave_, slave_);
   close(master_);
