@@ -58,12 +58,21 @@ class SimBus : public GpibDriverBase {
  private:
   struct Descriptor;
   Descriptor* Find(int ud);
+  // Lets devices catch up with the clock and the technician do what is due.
   void Tick();
+  double Now() { return platform_.clock().Elapsed(); }
+  // Lets `seconds` of bus time pass; true when a close request is pending.
+  bool PassTime(double seconds);
+  // Lets the descriptor's time-out pass in full.
+  void PassTimeout(const Descriptor& descriptor);
+  int WaitForService(const Descriptor& descriptor, int mask);
 
   Platform& platform_;
   SimTechnician* technician_ = nullptr;
   std::map<int, std::unique_ptr<SimDevice>> devices_;
   std::vector<std::unique_ptr<Descriptor>> descriptors_;
+  // The unread rest of each device's reply, by primary address.
+  std::map<int, std::string> pending_;
 };
 
 }  // namespace kc

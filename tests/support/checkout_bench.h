@@ -20,9 +20,9 @@ struct BenchOptions {
   std::string model = "2440";
   int address = 1;
   // Script of the simulated technician ("b1,b2@3.5,leave").
-  std::string operator_script;
+  std::string operator_script{};
   // Extra devices, as on the command line ("5=silent", "9=scope:2430A", "11=id:AB/2430,V1").
-  std::vector<std::string> extra_devices;
+  std::vector<std::string> extra_devices{};
 };
 
 class CheckoutBench {

@@ -1,0 +1,61 @@
+#include "support/checkout_bench.h"
+
+#include <set>
+#include <stdexcept>
+
+#include "sim/script_technician.h"
+#include "sim/sim_devices.h"
+
+namespace kc {
+
+CheckoutBench::CheckoutBench(BenchOptions options) : options_(std::move(options)) {
+  bus_ = std::make_unique<SimBus>(platform_);
+  auto scope = std::make_unique<SimScope>(options_.model, platform_.clock());
+  scope_ = scope.get();
+  scope_->SetScreenListener(
+      [this] { platform_.ShowInstrumentScreen(scope_->screen(), scope_->bells()); });
+  bus_->Attach(options_.address, std::move(scope));
+  std::set<int> taken = {options_.address};
+  for (const std::string& text : options_.extra_devices) {
+    std::string error;
+    std::optional<DeviceSpec> spec = ParseDeviceSpec(text, &error);
+    if (!spec) throw std::invalid_argument(error);
+    if (!taken.insert(spec->address).second) {
+      throw std::invalid_argument("device \"" + text + "\": address " +
+                                  std::to_string(spec->address) + " is already taken");
+    }
+    bus_->Attach(spec->address, MakeDevice(*spec, platform_.clock()));
+  }
+  SetScript(options_.operator_script);
+  gpib_ = std::make_unique<GpibBinding>(*bus_);
+  ops_ = std::make_unique<InstrumentOps>(*gpib_, platform_);
+  form_ = std::make_unique<MainForm>(*ops_);
+}
+
+CheckoutBench::~CheckoutBench() {
+  if (bus_) bus_->SetTechnician(nullptr);
+}
+
+int CheckoutBench::Run() {
+  return Call([this] { form_->Run(); });
+}
+
+bool CheckoutBench::Load() {
+  return Call([this] { form_->Form_Load(); }) == -1;
+}
+
+const std::vector<std::string>& CheckoutBench::received() const {
+  return scope_->received();
+}
+
+void CheckoutBench::ClearReceived() {
+  scope_->ClearReceived();
+}
+
+void CheckoutBench::SetScript(const std::string& script) {
+  auto technician = std::make_unique<ScriptTechnician>(*scope_, platform_.clock(), script);
+  bus_->SetTechnician(technician.get());
+  technician_ = std::move(technician);
+}
+
+}  // namespace kc
