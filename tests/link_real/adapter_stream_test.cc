@@ -1,0 +1,148 @@
+#include "link/adapter_stream.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <deque>
+
+namespace kc {
+namespace {
+
+// A stream whose input arrives in the pieces a test gives; nothing else ever
+// arrives, so a read past them times out at once.
+class MemoryStream : public AdapterStream {
+ public:
+  std::error_code Open(Deadline) override {
+    open_ = true;
+    return {};
+  }
+  void Close() override { open_ = false; }
+  bool is_open() const override { return open_; }
+  std::string Describe() const override { return "memory"; }
+
+  std::deque<std::string> pieces;
+  std::string written;
+  std::size_t write_limit = 3;  // bytes taken per WriteSome
+  bool closed_by_peer = false;
+
+ protected:
+  std::error_code WriteSome(std::string_view data, Deadline, std::size_t* sent) override {
+    *sent = std::min(data.size(), write_limit);
+    written.append(data.substr(0, *sent));
+    return {};
+  }
+  std::error_code ReadSome(Deadline, std::string* out) override {
+    if (pieces.empty())
+      return closed_by_peer ? std::make_error_code(std::errc::connection_reset) : TimedOut();
+    out->append(pieces.front());
+    pieces.pop_front();
+    return {};
+  }
+
+ private:
+  bool open_ = true;
+};
+
+AdapterStream::Deadline Soon() {
+  return std::chrono::steady_clock::now();
+}
+
+TEST(AdapterStreamTest, LinesEndInLfOrCrLfAndMayArriveInPieces) {
+  MemoryStream stream;
+  stream.pieces = {"AR488 GPIB contr", "oller\r", "\n0\n", "1\r\n\r\n", "partial"};
+  std::string line;
+  ASSERT_FALSE(stream.ReadLine(Soon(), &line));
+  EXPECT_EQ(line, "AR488 GPIB controller");
+  ASSERT_FALSE(stream.ReadLine(Soon(), &line));
+  EXPECT_EQ(line, "0");
+  ASSERT_FALSE(stream.ReadLine(Soon(), &line));
+  EXPECT_EQ(line, "1");
+  ASSERT_FALSE(stream.ReadLine(Soon(), &line));
+  EXPECT_EQ(line, "");
+  // A line without its end is not handed out; it stays for later.
+  EXPECT_TRUE(AdapterStream::IsTimeout(stream.ReadLine(Soon(), &line)));
+  EXPECT_EQ(stream.pending(), "partial");
+}
+
+TEST(AdapterStreamTest, ReadUntilKeepsWhatFollowsTheEnd) {
+  MemoryStream stream;
+  stream.pieces = {"ID TEK/2440\n", std::string("\x04") + "0\r\n"};
+  std::string reply;
+  ASSERT_FALSE(stream.ReadUntil('\x04', Soon(), &reply));
+  EXPECT_EQ(reply, "ID TEK/2440\n");
+  std::string line;
+  ASSERT_FALSE(stream.ReadLine(Soon(), &line));
+  EXPECT_EQ(line, "0");
+}
+
+TEST(AdapterStreamTest, DrainDropsBufferedAndWaitingInput) {
+  MemoryStream stream;
+  stream.pieces = {"stale\nhalf", "more stale"};
+  std::string line;
+  ASSERT_FALSE(stream.ReadLine(Soon(), &line));
+  EXPECT_FALSE(stream.Drain());
+  EXPECT_EQ(stream.pending(), "");
+  EXPECT_TRUE(stream.pieces.empty());
+  // A connection that failed shows in the drain.
+  stream.closed_by_peer = true;
+  EXPECT_EQ(stream.Drain(), std::errc::connection_reset);
+}
+
+TEST(AdapterStreamTest, WritesEverythingAcrossPartialWrites) {
+  MemoryStream stream;
+  EXPECT_FALSE(stream.WriteAll("++read eoi\n", Soon()));
+  EXPECT_EQ(stream.written, "++read eoi\n");
+}
+
+TEST(AdapterStreamTest, EndlessInputWithoutAnEndIsCutOff) {
+  MemoryStream stream;
+  std::string flood(AdapterStream::kMaxBuffered / 4, 'x');
+  for (int i = 0; i < 6; ++i) stream.pieces.push_back(flood);
+  std::string reply;
+  EXPECT_EQ(stream.ReadUntil('\x04', Soon(), &reply), std::errc::message_size);
+  EXPECT_EQ(stream.pending(), "");
+}
+
+TEST(AdapterStreamTest, LoopbackReadTimesOutThenSeesTheClose) {
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+
+  std::unique_ptr<AdapterStream> stream = MakeTcpStream("127.0.0.1", ntohs(address.sin_port));
+  auto in = [](int ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); };
+  ASSERT_FALSE(stream->Open(in(2000)));
+  int peer = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(peer, 0);
+
+  std::string line;
+  EXPECT_TRUE(AdapterStream::IsTimeout(stream->ReadLine(in(50), &line)));
+  ASSERT_EQ(::send(peer, "0\r\n1", 4, 0), 4);
+  ASSERT_FALSE(stream->ReadLine(in(2000), &line));
+  EXPECT_EQ(line, "0");
+  ::close(peer);
+  std::error_code error = stream->ReadLine(in(2000), &line);
+  EXPECT_TRUE(error);
+  EXPECT_FALSE(AdapterStream::IsTimeout(error));
+  ::close(listener);
+}
+
+TEST(AdapterStreamTest, NamesItsEnd) {
+  EXPECT_EQ(MakeTcpStream("10.1.2.3", 1234)->Describe(), "10.1.2.3:1234");
+  EXPECT_EQ(MakeTcpStream("::1", 1234)->Describe(), "[::1]:1234");
+  EXPECT_EQ(MakeSerialStream("/dev/ttyUSB0", 115200)->Describe(), "/dev/ttyUSB0");
+  // A serial port that is not there cannot be opened.
+  std::unique_ptr<AdapterStream> missing = MakeSerialStream("/dev/kc-no-such-port", 115200);
+  EXPECT_TRUE(missing->Open(std::chrono::steady_clock::now()));
+  EXPECT_FALSE(missing->is_open());
+}
+
+}  // namespace
+}  // namespace kc
