@@ -241,7 +241,7 @@ TEST(Menu, PageChangesDrawNoTitleScreen) {
 
 TEST(Menu, WalksAllFourPages) {
   // 1 -> 2 -> 3 -> 4 -> 3 -> 2 -> 1, then QUIT.
-  CheckoutBench bench({.model = "2432", .operator_script = "b4,b4,b4,b4,b5,b5,b5,b5"});
+  CheckoutBench bench({.model = "2432", .operator_script = "b4,b4,b4,b5,b5,b5,b5"});
   EXPECT_EQ(bench.Run(), kExitClosed);
   EXPECT_EQ(bench.received(), Concat({StartUp(false),
                                       TitleScreen(),

@@ -29,8 +29,9 @@ TEST(CheckoutBench, StartUpAsksEveryCandidateForItsIdentity) {
   ASSERT_TRUE(bench.Load());
   EXPECT_EQ(bench.form().ModelText, "2430A");
   // The search for "244" asks the scope and the silent listener, the search
-  // for "243" asks the scope again, then the identity is read once more.
-  EXPECT_EQ(bench.received(), (Stream{"ID?", "ID?", "ID?"}));
+  // for "243" asks the scope again, then the identity is read once more; the
+  // menu's preparation follows.
+  EXPECT_EQ(bench.received(), (Stream{"ID?", "ID?", "ID?", "INIT GPI;PATH OFF;USE;BELL", "EVE?"}));
   auto* silent = dynamic_cast<SilentListener*>(bench.bus().device(5));
   ASSERT_NE(silent, nullptr);
   EXPECT_EQ(silent->received(), (Stream{"ID?"}));

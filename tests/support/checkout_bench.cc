@@ -41,7 +41,13 @@ int CheckoutBench::Run() {
 }
 
 bool CheckoutBench::Load() {
-  return Call([this] { form_->Form_Load(); }) == -1;
+  // Start-up, then what the menu does before its first page: bare replies from
+  // here on and an empty event queue, as every check finds the instrument.
+  return Call([this] {
+           form_->Form_Load();
+           ops_->WriteDev(form_->dev, "INIT GPI;PATH OFF;USE;BELL");
+           form_->ClearEvents();
+         }) == -1;
 }
 
 const std::vector<std::string>& CheckoutBench::received() const {

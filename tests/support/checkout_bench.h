@@ -32,7 +32,9 @@ class CheckoutBench {
 
   // Runs the whole program (load, menu, ...) until it ends; the exit code.
   int Run();
-  // Runs only the start-up (Form_Load); false when the program ended during it.
+  // Runs the start-up (Form_Load) and the menu's preparation of the instrument
+  // ("INIT GPI;PATH OFF;USE;BELL", an emptied event queue), so that a check can
+  // be called next; false when the program ended during it.
   bool Load();
   // Runs `body` (for example a single check on the loaded form) and catches the
   // end of the program; the exit code, or -1 when `body` returned.
