@@ -114,12 +114,6 @@ TEST(PlainNumberTest, AnySingleReadsBackWithinSevenDigits) {
   }
 }
 
-TEST(PlainNumberTest, WholeNumbers) {
-  EXPECT_EQ(PlainNumber(0L), "0");
-  EXPECT_EQ(PlainNumber(256L), "256");
-  EXPECT_EQ(PlainNumber(-32768L), "-32768");
-}
-
 TEST(StrTest, LeadingBlankForZeroAndAbove) {
   EXPECT_EQ(Str(0.5f), " .5");
   EXPECT_EQ(Str(-0.5f), "-.5");

@@ -71,14 +71,6 @@ INSTANTIATE_TEST_SUITE_P(
         NrToStrCase{-100.0f, 6.1f, 2, "-100.0", 100.0f},
         NrToStrCase{404.00003f, 3.1f, 0, "404.0", 404.0f}));
 
-TEST(NrToStrTest, ChangesTheCallersVariables) {
-  Single value = -2.25f;
-  Single format = -3.1f;
-  NrToStr(value, format);
-  EXPECT_EQ(value, 2.2f);
-  EXPECT_EQ(format, 3.1f);
-}
-
 TEST(NrToStrTest, FormatOfZeroGivesThePlainTextAndAWholeValue) {
   Single value = 12.6f;
   Single format = 0;
