@@ -5,9 +5,9 @@
 namespace kc {
 
 double gpib::TimeoutSeconds(int code) {
-  static constexpr std::array<double, 18> kSeconds = {
-      0,     10e-6, 30e-6, 100e-6, 300e-6, 1e-3, 3e-3, 10e-3, 30e-3,
-      100e-3, 300e-3, 1,   3,      10,     30,   100,  300,   1000};
+  static constexpr std::array<double, 18> kSeconds = {0,    10e-6, 30e-6, 100e-6, 300e-6, 1e-3,
+                                                      3e-3, 10e-3, 30e-3, 100e-3, 300e-3, 1,
+                                                      3,    10,    30,    100,    300,    1000};
   if (code < 0 || code >= static_cast<int>(kSeconds.size())) return 0;
   return kSeconds[static_cast<std::size_t>(code)];
 }
