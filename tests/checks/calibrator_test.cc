@@ -98,8 +98,6 @@ class CalibratorTest : public ::testing::Test {
   void RunWith(const std::string& reference, const std::string& calibrator,
                const std::string& script = "b1,b1,b1") {
     ASSERT_TRUE(bench_.Load());
-    // Bare replies without headers, as the main menu leaves the instrument.
-    bench_.ops().WriteDev(bench_.form().dev, "INIT GPI;PATH OFF;USE;BELL");
     bench_.scope().SetReplies("CURS?DISP:VAL", {reference, calibrator});
     bench_.SetScript(script);
     bench_.ClearReceived();

@@ -150,8 +150,6 @@ class VertAccTest : public ::testing::Test {
  protected:
   void Run(const std::string& script, const std::vector<std::string>& readings) {
     ASSERT_TRUE(bench_.Load());
-    // Bare replies without headers, as the main menu leaves the instrument.
-    bench_.ops().WriteDev(bench_.form().dev, "INIT GPI;PATH OFF;USE;BELL");
     bench_.scope().SetReplies("CURS?DISP:VAL", readings);
     bench_.SetScript(script);
     bench_.ClearReceived();
@@ -326,7 +324,6 @@ TEST_F(VertAccTest, LeavingAtTheSecondAcquisitionWait) {
 
 TEST_F(VertAccTest, LeavingWhenAskedToSetTheGenerator) {
   ASSERT_TRUE(bench_.Load());
-  bench_.ops().WriteDev(bench_.form().dev, "INIT GPI;PATH OFF;USE;BELL");
   SimScope& scope = bench_.scope();
   scope.SetReplies("CURS?DISP:VAL", Readings(0, 0));
   bool left = false;
