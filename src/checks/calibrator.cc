@@ -12,13 +12,6 @@ namespace kc {
 
 namespace {
 
-// The Single nearest to `value`, kept inside the finite range.
-Single ToSingle(double value) {
-  if (value > FLT_MAX) return FLT_MAX;
-  if (value < -FLT_MAX) return -FLT_MAX;
-  return static_cast<Single>(value);
-}
-
 // The gain factor from the reading of the 500 mV reference. A reading of 0 (an
 // empty reply after a time-out, no signal) or one so small that the factor
 // would not fit a Single gives no usable reference: the factor is 0, so the

@@ -39,10 +39,6 @@ constexpr CteVariant kPositionEffect = {"     *** POSITION EFFECT CHECK ***",
 // Largest reading x 10 that the one-decimal rounding can hold (16 bits).
 constexpr double kMaxTenths = 32767;
 
-std::string Whole(int value) {
-  return PlainNumber(static_cast<long>(value));
-}
-
 // The time-cursor position of a cursor index, as a whole number text.
 std::string CursorPosition(MainForm& form, Integer index) {
   Single position = static_cast<Single>(index * 10.24 + 511);

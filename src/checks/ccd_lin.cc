@@ -12,21 +12,6 @@
 
 namespace kc {
 
-namespace {
-
-// The Single nearest to `value`, kept inside the finite range.
-Single ToSingle(double value) {
-  if (value > FLT_MAX) return FLT_MAX;
-  if (value < -FLT_MAX) return -FLT_MAX;
-  return static_cast<Single>(value);
-}
-
-std::string Whole(int value) {
-  return PlainNumber(static_cast<long>(value));
-}
-
-}  // namespace
-
 void MainForm::CCDlin() {
   // Position span and limit by model.
   Single k = 2.0f;

@@ -9,14 +9,6 @@
 
 namespace kc {
 
-namespace {
-
-std::string Whole(int value) {
-  return PlainNumber(static_cast<long>(value));
-}
-
-}  // namespace
-
 void MainForm::Timing() {
   const std::string ready = "    PRESS ANY BEZEL BUTTON WHEN READY";
   const std::string go_on = "   PRESS ANY BEZEL BUTTON TO CONTINUE";

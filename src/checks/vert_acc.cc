@@ -13,13 +13,6 @@ namespace kc {
 
 namespace {
 
-// The Single nearest to `value`, kept inside the finite range.
-Single ToSingle(double value) {
-  if (value > FLT_MAX) return FLT_MAX;
-  if (value < -FLT_MAX) return -FLT_MAX;
-  return static_cast<Single>(value);
-}
-
 // Marks of a failed reading in `ResultTable`: the error plus 1000. An error
 // of -200 % or below (a reading of the inverted signal) would land at or below
 // 800 that way and read back as a pass, so it is marked minus 1000 instead;

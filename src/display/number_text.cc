@@ -143,4 +143,10 @@ double Val(const std::string& text) {
   return negative ? -value : value;
 }
 
+Single ToSingle(double value) {
+  if (value > FLT_MAX) return FLT_MAX;
+  if (value < -FLT_MAX) return -FLT_MAX;
+  return static_cast<Single>(value);
+}
+
 }  // namespace kc

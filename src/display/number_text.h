@@ -22,6 +22,13 @@ std::string Str(long value);
 inline std::string Str(int value) {
   return Str(static_cast<long>(value));
 }
+// Plain text of a whole number: channel and line numbers put into commands.
+inline std::string Whole(long value) {
+  return PlainNumber(value);
+}
+// The Single nearest to `value`, kept inside the finite range (a value beyond
+// it becomes the largest Single of its sign; NaN stays NaN).
+Single ToSingle(double value);
 // The numeric value of a reply: leading blanks skipped, sign, decimal point
 // and exponent accepted; 0 when there is no number ("Val"). The number ends at
 // the first character that cannot continue it ("12abc" is 12; an "E" without

@@ -15,13 +15,6 @@ namespace {
 // range would allow it, the text would be pointless).
 constexpr int kMaxWidth = 255;
 
-// The Single nearest to `value`, kept inside the finite range.
-Single ToSingle(double value) {
-  if (value > FLT_MAX) return FLT_MAX;
-  if (value < -FLT_MAX) return -FLT_MAX;
-  return static_cast<Single>(value);
-}
-
 }  // namespace
 
 std::string NrToStr(Single& value, Single& format) {
