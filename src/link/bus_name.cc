@@ -142,6 +142,12 @@ std::optional<BusName> ParseSim(Parse& parse, std::string_view rest) {
     if (!printable)
       return parse.Fail("the model \"" + std::string(model) +
                         "\" has blanks or control characters");
+    // The model becomes part of the identity reply, whose fields are
+    // separated by commas and whose replies by semicolons.
+    if (model.find_first_of(",;\"") != std::string_view::npos)
+      return parse.Fail("the model \"" + std::string(model) +
+                        "\" has a comma, semicolon or quote (use letters and digits, such as "
+                        "2432A)");
     parse.bus.model = std::string(model);
   }
   if (at != std::string_view::npos) {

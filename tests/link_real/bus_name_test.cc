@@ -103,6 +103,8 @@ TEST(BusNameTest, MalformedNamesSayWhatIsWrong) {
       {"sim@31", "1 to 30"},
       {"sim:", "model"},
       {"sim:24 40", "blanks"},
+      {"sim:2440,V1", "comma"},
+      {"sim:24\"40", "quote"},
       {"simx", "unknown bus"},
       {"prologix://", "host name is missing"},
       {"prologix://host:0", "port \"0\""},
