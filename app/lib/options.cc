@@ -29,43 +29,13 @@ std::string AddressError(const std::string& text) {
   return "bad GPIB address \"" + text + "\": an address is a number from 1 to 30";
 }
 
-// sim[:MODEL][@ADDR]
-std::variant<BusSpec, std::string> ParseSimBus(const std::string& text) {
-  BusSpec spec;
-  spec.scheme = "sim";
-  spec.text = text;
-  std::string rest = text.substr(3);
-  std::size_t at = rest.find('@');
-  if (at != std::string::npos) {
-    std::string address_text = rest.substr(at + 1);
-    std::optional<int> address = ParseAddress(address_text);
-    if (!address) return AddressError(address_text);
-    spec.address = *address;
-    rest.erase(at);
-  }
-  if (!rest.empty()) {
-    if (rest[0] != ':') return "bad bus \"" + text + "\": expected sim[:MODEL][@ADDR]";
-    std::string model = rest.substr(1);
-    if (model.empty()) return "bad bus \"" + text + "\": the model after \":\" is missing";
-    // The model becomes part of the identification reply: no separators, no
-    // blanks, nothing unprintable.
-    for (char c : model) {
-      if (c == ',' || c == ';' || c == '"' || !std::isgraph(static_cast<unsigned char>(c)))
-        return "bad model \"" + model + "\": use letters and digits, such as 2440 or 2432A";
-    }
-    spec.model = model;
-  }
-  return spec;
-}
-
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
 std::string HelpFooter() {
-  std::string footer = "Buses:\n";
-  for (const BusScheme& scheme : BusSchemes()) footer += "  " + scheme.usage + "\n";
+  std::string footer = BusHelp();
   footer +=
       "\n"
       "Without a terminal on standard input and output the run is headless: the\n"
@@ -84,26 +54,72 @@ std::string HelpFooter() {
 
 }  // namespace
 
-std::vector<BusScheme>& BusSchemes() {
-  static std::vector<BusScheme> schemes = {
-      {"sim",
-       "sim[:MODEL][@ADDR]  the built-in simulated oscilloscope (default sim:2440@1);\n"
-       "                     MODEL 2430 2430A 2431L 2432 2432A 2439L 2440 or any name,\n"
-       "                     ADDR 1..30",
-       ParseSimBus},
-  };
-  return schemes;
+std::string BusHelp() {
+  return "Buses (--bus):\n"
+         "  sim[:MODEL][@ADDR]     the built-in simulated oscilloscope (default sim:2440@1):\n"
+         "                         MODEL 2430 2430A 2431L 2432 2432A 2439L 2440 or any name\n"
+         "                         of letters and digits, ADDR 1..30; e.g. sim:2432A@7\n"
+         "  prologix://HOST[:PORT] a Prologix GPIB-ETHERNET, or an AR488 on the network,\n"
+         "                         port 1234 unless given (IPv6 in brackets);\n"
+         "                         e.g. prologix://192.168.1.50, prologix://127.0.0.1:40123\n"
+         "  prologix:DEVICE[:BAUD] a Prologix GPIB-USB or an AR488 on a serial port, 115200\n"
+         "                         baud unless given; e.g. prologix:/dev/ttyUSB0\n"
+         "  ...?addr=A[,B...]      after a prologix name: the instruments' GPIB addresses,\n"
+         "                         taken instead of a listener search (a Prologix has\n"
+         "                         none); e.g. prologix:/dev/ttyUSB0?addr=1\n"
+         "  gpib:N                 linux-gpib board N (0..15); e.g. gpib:0\n"
+         "  PRLGX-TCPIP::HOST::PORT::INTFC   as prologix://HOST:PORT;\n"
+         "                         e.g. PRLGX-TCPIP::192.168.1.50::1234::INTFC\n"
+         "  PRLGX-ASRL::DEVICE::INTFC        as prologix:DEVICE;\n"
+         "                         e.g. PRLGX-ASRL::/dev/ttyUSB0::INTFC\n"
+         "  GPIB[N]::INTFC         as gpib:N; e.g. GPIB0::INTFC\n"
+         "--sim-device and --operator belong to the simulated bus. With a real bus\n"
+         "--virtual-time skips the program's own waits (the adapter's time-outs still\n"
+         "run on the wall clock): only for an instrument simulated by kalventa-sim.\n";
 }
 
-std::variant<BusSpec, std::string> ParseBus(const std::string& text) {
-  std::size_t end = text.find_first_of(":@");
-  std::string scheme = text.substr(0, end);
-  for (const BusScheme& known : BusSchemes()) {
-    if (known.name == scheme) return known.parse(text);
+void AddBenchOptions(CLI::App& app, BenchOptionTexts& texts) {
+  app.add_option("--bus", texts.bus, "The bus with the oscilloscope (see Buses below)");
+  app.add_option("--sim-device", texts.sim_devices,
+                 "Another device on the simulated bus, ADDR=KIND (may be repeated)");
+  app.add_option("--operator", texts.operator_script,
+                 "Script of the simulated technician, such as b1,b2@3.5,leave "
+                 "(default: the keyboard)");
+}
+
+std::string TakeBenchOptions(const CLI::App& app, const BenchOptionTexts& texts, Options& options) {
+  std::string problem;
+  std::optional<BusName> bus = ParseBusName(texts.bus, &problem);
+  if (!bus) return problem;
+  options.bus = *bus;
+  bool simulated = bus->kind == BusName::Kind::kSim;
+  if (!simulated && !texts.sim_devices.empty())
+    return "--sim-device needs the simulated bus (--bus sim...), not \"" + texts.bus + "\"";
+  if (!simulated && app.count("--operator") > 0)
+    return "--operator needs the simulated bus (--bus sim...): at a real instrument the "
+           "technician presses its buttons";
+
+  std::set<int> taken = {options.bus.address};
+  for (const std::string& text : texts.sim_devices) {
+    std::size_t equals = text.find('=');
+    if (equals == std::string::npos) return "bad --sim-device \"" + text + "\": expected ADDR=KIND";
+    std::string address_text = text.substr(0, equals);
+    std::optional<int> address = ParseAddress(address_text);
+    if (!address) return AddressError(address_text);
+    if (!taken.insert(*address).second) return "GPIB address " + address_text + " is used twice";
+    SimDeviceOption device{*address, text.substr(equals + 1), text};
+    if (device.kind.empty())
+      return "bad --sim-device \"" + text + "\": the kind after \"=\" is missing";
+    if (!ParseDeviceSpec(text, &problem)) return "bad --sim-device: " + problem;
+    options.sim_devices.push_back(device);
   }
-  std::string names;
-  for (const BusScheme& known : BusSchemes()) names += (names.empty() ? "" : ", ") + known.name;
-  return "unknown bus \"" + text + "\": known buses are " + names;
+
+  if (app.count("--operator") > 0) {
+    problem = ScriptTechnician::Check(texts.operator_script);
+    if (!problem.empty()) return "bad --operator script: " + problem;
+    options.operator_script = texts.operator_script;
+  }
+  return {};
 }
 
 std::variant<std::vector<MsgAnswer>, std::string> ParseAnswers(const std::string& text) {
@@ -129,16 +145,9 @@ int ParseOptions(int argc, const char* const* argv, Options& options, std::ostre
                  std::ostream& err) {
   CLI::App app{"Kalventa Checkout: guided performance checkout of a 2430-family oscilloscope",
                kProgramName};
-  std::string bus_text = "sim:2440@1";
-  std::vector<std::string> device_texts;
-  std::string operator_script;
+  BenchOptionTexts bench;
   std::string answers_text;
-  app.add_option("--bus", bus_text, "The bus with the oscilloscope (see Buses below)");
-  app.add_option("--sim-device", device_texts,
-                 "Another device on the simulated bus, ADDR=KIND (may be repeated)");
-  app.add_option("--operator", operator_script,
-                 "Script of the simulated technician, such as b1,b2@3.5,leave "
-                 "(default: the keyboard)");
+  AddBenchOptions(app, bench);
   app.add_option("--answers", answers_text,
                  "Answers for the message boxes in order, such as ok,cancel");
   app.add_flag("--virtual-time", options.virtual_time,
@@ -171,36 +180,8 @@ int ParseOptions(int argc, const char* const* argv, Options& options, std::ostre
     return usage_error(error.what());
   }
 
-  auto bus = ParseBus(bus_text);
-  if (auto* message = std::get_if<std::string>(&bus)) return usage_error(*message);
-  options.bus = std::get<BusSpec>(bus);
-
-  std::set<int> taken;
-  if (options.bus.scheme == "sim") taken.insert(options.bus.address);
-  for (const std::string& text : device_texts) {
-    if (options.bus.scheme != "sim")
-      return usage_error("--sim-device needs the simulated bus (--bus sim...)");
-    std::size_t equals = text.find('=');
-    if (equals == std::string::npos)
-      return usage_error("bad --sim-device \"" + text + "\": expected ADDR=KIND");
-    std::string address_text = text.substr(0, equals);
-    std::optional<int> address = ParseAddress(address_text);
-    if (!address) return usage_error(AddressError(address_text));
-    if (!taken.insert(*address).second)
-      return usage_error("GPIB address " + address_text + " is used twice");
-    SimDeviceOption device{*address, text.substr(equals + 1), text};
-    if (device.kind.empty())
-      return usage_error("bad --sim-device \"" + text + "\": the kind after \"=\" is missing");
-    std::string problem;
-    if (!ParseDeviceSpec(text, &problem)) return usage_error("bad --sim-device: " + problem);
-    options.sim_devices.push_back(device);
-  }
-
-  if (app.count("--operator") > 0) {
-    std::string problem = ScriptTechnician::Check(operator_script);
-    if (!problem.empty()) return usage_error("bad --operator script: " + problem);
-    options.operator_script = operator_script;
-  }
+  std::string problem = TakeBenchOptions(app, bench, options);
+  if (!problem.empty()) return usage_error(problem);
   if (app.count("--answers") > 0) {
     auto answers = ParseAnswers(answers_text);
     if (auto* message = std::get_if<std::string>(&answers)) return usage_error(*message);

@@ -5,46 +5,28 @@
 //                     [--show-screen] [--help] [--version]
 //
 // Everything is checked before anything touches a bus: a bad value gives a
-// message and the exit status 2.
+// message and the exit status 2. The bus is named as link/bus_name.h reads
+// it; the options of the simulated bench (--sim-device, --operator) are a
+// usage error with any other bus.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "link/bus_name.h"
 #include "platform/platform.h"
+
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace kc {
 
 inline constexpr const char* kProgramName = "kalventa-checkout";
 inline constexpr const char* kProgramVersion = "2.0";
-
-// Which bus the checkout runs on, as named by --bus SCHEME[:...].
-struct BusSpec {
-  std::string scheme;  // "sim", ...
-  // The simulated bus: the oscilloscope's model and its address.
-  std::string model = "2440";
-  int address = 1;
-  // The text the bus was named by.
-  std::string text;
-};
-
-// A bus scheme: its name, a one-line usage for --help, and the parser of what
-// follows the scheme name (the whole text is passed; the result is the spec or
-// an error text).
-struct BusScheme {
-  std::string name;
-  std::string usage;
-  std::function<std::variant<BusSpec, std::string>(const std::string& text)> parse;
-};
-
-// The schemes --bus knows; new controllers add themselves here.
-std::vector<BusScheme>& BusSchemes();
-// Parses a --bus value by its scheme: the spec, or an error text.
-std::variant<BusSpec, std::string> ParseBus(const std::string& text);
 
 // An extra device on the simulated bus (--sim-device ADDR=KIND).
 struct SimDeviceOption {
@@ -55,7 +37,9 @@ struct SimDeviceOption {
 };
 
 struct Options {
-  BusSpec bus;
+  // The bus with the oscilloscope; for the simulated bus also its model and
+  // address.
+  BusName bus;
   std::vector<SimDeviceOption> sim_devices;
   // The simulated technician's script; absent: the keyboard of the terminal.
   std::optional<std::string> operator_script;
@@ -67,6 +51,24 @@ struct Options {
   // terminal.
   bool show_screen = false;
 };
+
+// The options that set up the bus and its simulated bench (--bus,
+// --sim-device, --operator) as given on the command line; kalventa-sim takes
+// them too.
+struct BenchOptionTexts {
+  std::string bus = "sim:2440@1";
+  std::vector<std::string> sim_devices;
+  std::string operator_script;
+};
+
+// Adds --bus, --sim-device and --operator to `app`, read into `texts`.
+void AddBenchOptions(CLI::App& app, BenchOptionTexts& texts);
+// Checks what AddBenchOptions read after `app` has parsed and stores it in
+// `options` (bus, sim_devices, operator_script). The text of the usage error,
+// or empty.
+std::string TakeBenchOptions(const CLI::App& app, const BenchOptionTexts& texts, Options& options);
+// The help on bus names: each form with an example.
+std::string BusHelp();
 
 // Reads the answers list "ok,cancel,...": the answers, or an error text.
 std::variant<std::vector<MsgAnswer>, std::string> ParseAnswers(const std::string& text);
