@@ -12,6 +12,8 @@
 
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
+#include "link/linux_gpib_driver.h"
+#include "link/prologix_driver.h"
 #include "link/tracing_driver.h"
 #include "platform/clock.h"
 #include "platform/headless_platform.h"
@@ -32,17 +34,11 @@ struct Outcome {
   std::string message;
 };
 
-// The simulated bus with its oscilloscope, the extra devices and whoever
-// stands at the instrument.
-struct SimBench {
-  std::unique_ptr<SimBus> bus;
-  SimScope* scope = nullptr;
-  std::unique_ptr<SimTechnician> technician;
+}  // namespace
 
-  ~SimBench() {
-    if (bus) bus->SetTechnician(nullptr);
-  }
-};
+SimBench::~SimBench() {
+  if (bus) bus->SetTechnician(nullptr);
+}
 
 void BuildSimBench(const Options& options, Platform& platform, bool terminal, SimBench& bench) {
   bench.bus = std::make_unique<SimBus>(platform);
@@ -79,14 +75,42 @@ void BuildSimBench(const Options& options, Platform& platform, bool terminal, Si
   bench.bus->SetTechnician(bench.technician.get());
 }
 
+namespace {
+
+// The driver of a real bus: a Prologix or AR488 adapter, or a linux-gpib
+// board. The adapter's fault lines go to `err`.
+std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platform,
+                                           std::ostream& err) {
+  if (bus.kind == BusName::Kind::kLinuxGpib) {
+    try {
+      return std::make_unique<LinuxGpibDriver>(bus.board, platform);
+    } catch (const std::runtime_error& error) {
+      throw ProgramEnd{kExitFatal, "cannot use linux-gpib board " + std::to_string(bus.board) +
+                                       ": " + error.what()};
+    }
+  }
+  PrologixOptions adapter;
+  adapter.diagnostic = [&err](const std::string& line) {
+    err << kProgramName << ": " << line << std::endl;
+  };
+  return MakePrologixDriver(bus, platform, std::move(adapter));
+}
+
 Outcome RunOnPlatform(const Options& options, Platform& platform, bool terminal,
-                      std::ostream* trace) {
+                      std::ostream* trace, std::ostream& err) {
   SimBench bench;
-  BuildSimBench(options, platform, terminal, bench);
-  GpibDriver* driver = bench.bus.get();
+  std::unique_ptr<GpibDriver> real_bus;
+  GpibDriver* driver = nullptr;
+  if (options.bus.kind == BusName::Kind::kSim) {
+    BuildSimBench(options, platform, terminal, bench);
+    driver = bench.bus.get();
+  } else {
+    real_bus = MakeRealDriver(options.bus, platform, err);
+    driver = real_bus.get();
+  }
   std::unique_ptr<TracingDriver> tracer;
   if (trace != nullptr) {
-    tracer = std::make_unique<TracingDriver>(*bench.bus, platform.clock(), *trace);
+    tracer = std::make_unique<TracingDriver>(*driver, platform.clock(), *trace);
     driver = tracer.get();
   }
   GpibBinding gpib(*driver);
@@ -129,11 +153,11 @@ int RunCheckout(const Options& options, std::ostream& out, std::ostream& err) {
     std::ostream* trace_stream = trace.is_open() ? &trace : nullptr;
     if (terminal) {
       TerminalPlatform platform(*clock);
-      outcome = RunOnPlatform(options, platform, true, trace_stream);
+      outcome = RunOnPlatform(options, platform, true, trace_stream, err);
     } else {
       HeadlessPlatform platform(*clock, out, options.answers);
       platform.set_echo_screen(options.show_screen);
-      outcome = RunOnPlatform(options, platform, false, trace_stream);
+      outcome = RunOnPlatform(options, platform, false, trace_stream, err);
       // What the instrument showed last, unless every change was printed.
       if (!options.show_screen) platform.PrintScreen();
     }

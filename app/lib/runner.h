@@ -4,11 +4,30 @@
 // driver trace, and the main window, run until the program ends.
 #pragma once
 
+#include <memory>
 #include <ostream>
 
 #include "lib/options.h"
+#include "platform/platform.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_scope.h"
 
 namespace kc {
+
+// The simulated bus with its oscilloscope, the extra devices and whoever
+// stands at the instrument.
+struct SimBench {
+  std::unique_ptr<SimBus> bus;
+  SimScope* scope = nullptr;
+  std::unique_ptr<SimTechnician> technician;
+
+  ~SimBench();
+};
+
+// Builds the simulated bench the options name: the oscilloscope at the bus
+// address (its screen shown on `platform`), the --sim-device devices, and the
+// scripted technician or, at a terminal, the keyboard.
+void BuildSimBench(const Options& options, Platform& platform, bool terminal, SimBench& bench);
 
 // Runs the checkout; the exit status. Headless output goes to `out`, the
 // message of the program's end (if any) and errors to `err`.

@@ -185,8 +185,9 @@ TEST_F(EndToEndTest, BadCommandLinesTouchNoBus) {
     const char* message;
   };
   const std::vector<Case> cases = {
-      {{"--bus", "gpib0"}, "unknown bus \"gpib0\""},
-      {{"--bus", "sim@31"}, "bad GPIB address \"31\""},
+      {{"--bus", "gpib0"}, "bad bus \"gpib0\": unknown bus"},
+      {{"--bus", "sim@31"}, "bad bus \"sim@31\": the address \"31\""},
+      {{"--bus", "prologix://127.0.0.1:1", "--operator", "b1"}, "--operator needs the simulated"},
       {{"--sim-device", "1=silent"}, "GPIB address 1 is used twice"},
       {{"--operator", "b9"}, "bad --operator script"},
       {{"--answers", "maybe"}, "bad answer \"maybe\""},
@@ -208,6 +209,19 @@ TEST_F(EndToEndTest, BadCommandLinesTouchNoBus) {
   EXPECT_EQ(unwritable.code, 2);
   EXPECT_EQ(unwritable.out, "");
   EXPECT_NE(unwritable.err.find("cannot write the trace file"), std::string::npos);
+}
+
+TEST_F(EndToEndTest, ALinuxGpibBoardWithoutItsLibraryEndsWithAMessage) {
+  setenv("KC_LIBGPIB", (work_ + "/no-libgpib.so").c_str(), 1);
+  RunResult run = Run({"--bus", "gpib:3", "--virtual-time"});
+  unsetenv("KC_LIBGPIB");
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.err.rfind("kalventa-checkout: cannot use linux-gpib board 3: the linux-gpib "
+                          "library could not be loaded (",
+                          0),
+            0u)
+      << run.err;
+  EXPECT_NE(run.err.find("no-libgpib.so"), std::string::npos) << run.err;
 }
 
 TEST_F(EndToEndTest, HelpAndVersion) {
