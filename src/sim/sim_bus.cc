@@ -47,6 +47,46 @@ SimBus::Descriptor* SimBus::Find(int ud) {
   return descriptors_[static_cast<std::size_t>(ud - 1)].get();
 }
 
+void SimBus::InjectFault(const BusFault& fault) {
+  faults_.push_back({fault, calls(fault.call), 0});
+}
+
+void SimBus::StopAnswering(int pad, long after_calls) {
+  stop_after_[pad] = total_calls_ + std::max(after_calls, 0L);
+}
+
+SimDevice* SimBus::Reachable(int pad) const {
+  auto stop = stop_after_.find(pad);
+  if (stop != stop_after_.end() && total_calls_ > stop->second) return nullptr;
+  return device(pad);
+}
+
+void SimBus::Enter() {
+  ++total_calls_;
+  Tick();
+}
+
+std::optional<BusFault> SimBus::Faulted(BusCall kind) {
+  long made = ++calls_[static_cast<std::size_t>(kind)];
+  for (ArmedFault& armed : faults_) {
+    if (armed.fault.call != kind || made - armed.start <= armed.fault.after) continue;
+    if (armed.fault.count >= 0 && armed.used >= armed.fault.count) continue;
+    ++armed.used;
+    return armed.fault;
+  }
+  return std::nullopt;
+}
+
+int SimBus::FailInjected(const BusFault& fault, const Descriptor& descriptor) {
+  int status = gpib::ERR;
+  if (fault.timeout) {
+    PassTimeout(descriptor);
+    Tick();
+    status |= gpib::TIMO;
+  }
+  return Report(status, fault.iberr, 0);
+}
+
 void SimBus::Tick() {
   double now = Now();
   for (auto& [pad, device] : devices_) device->Tick(now);
@@ -80,7 +120,7 @@ void SimBus::PassTimeout(const Descriptor& descriptor) {
 }
 
 void SimBus::SendIFC(int board) {
-  Tick();
+  Enter();
   if (board != 0) {
     Fail(gpib::ENEB);
     return;
@@ -90,13 +130,13 @@ void SimBus::SendIFC(int board) {
 
 int SimBus::ibsre(int board, int v) {
   (void)v;
-  Tick();
+  Enter();
   if (board != 0) return Fail(gpib::ENEB);
   return Report(gpib::CMPL, 0, 0);
 }
 
 void SimBus::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* results, int limit) {
-  Tick();
+  Enter();
   if (board != 0) {
     Fail(gpib::ENEB);
     return;
@@ -110,13 +150,13 @@ void SimBus::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* results, in
   for (int i = 0; i < kMaxAddressList && pads[i] != gpib::NOADDR; ++i) {
     list.push_back(pads[i]);
     // The low byte is the primary address, the high byte a secondary one.
-    if (device(pads[i] & 0xFF) != nullptr) any_device = true;
+    if (Reachable(pads[i] & 0xFF) != nullptr) any_device = true;
   }
   std::vector<Addr4882_t> found;
   for (Addr4882_t address : list) {
     int pad = address & 0xFF;
     // The controller itself listens whenever any device takes part.
-    bool listens = pad == 0 ? any_device : device(pad) != nullptr;
+    bool listens = pad == 0 ? any_device : Reachable(pad) != nullptr;
     if (listens) found.push_back(address);
   }
   if (found.empty()) {
@@ -136,7 +176,7 @@ int SimBus::ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
   (void)sad;
   (void)eot;
   (void)eos;
-  Tick();
+  Enter();
   if (board != 0) {
     Fail(gpib::ENEB);
     return -1;
@@ -151,7 +191,7 @@ int SimBus::ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
 }
 
 int SimBus::ibpad(int ud, int pad) {
-  Tick();
+  Enter();
   Descriptor* descriptor = Find(ud);
   if (descriptor == nullptr) return Fail(gpib::EDVR);
   if (pad < 0 || pad > kMaxAddress) return Fail(gpib::EARG);
@@ -160,10 +200,11 @@ int SimBus::ibpad(int ud, int pad) {
 }
 
 int SimBus::ibclr(int ud) {
-  Tick();
+  Enter();
   Descriptor* descriptor = Find(ud);
   if (descriptor == nullptr) return Fail(gpib::EDVR);
-  SimDevice* target = device(descriptor->pad);
+  if (auto fault = Faulted(BusCall::kClear)) return FailInjected(*fault, *descriptor);
+  SimDevice* target = Reachable(descriptor->pad);
   if (target == nullptr) return Fail(gpib::ENOL);
   pending_.erase(descriptor->pad);
   target->Clear();
@@ -171,11 +212,12 @@ int SimBus::ibclr(int ud) {
 }
 
 int SimBus::ibrsp(int ud, char* spr) {
-  Tick();
+  Enter();
   Descriptor* descriptor = Find(ud);
   if (descriptor == nullptr) return Fail(gpib::EDVR);
   if (spr == nullptr) return Fail(gpib::EARG);
-  SimDevice* target = device(descriptor->pad);
+  if (auto fault = Faulted(BusCall::kSerialPoll)) return FailInjected(*fault, *descriptor);
+  SimDevice* target = Reachable(descriptor->pad);
   if (target == nullptr) {
     // Nobody sends the status byte: the poll times out.
     PassTimeout(*descriptor);
@@ -187,11 +229,12 @@ int SimBus::ibrsp(int ud, char* spr) {
 }
 
 int SimBus::ibwrt(int ud, const void* buf, long count) {
-  Tick();
+  Enter();
   Descriptor* descriptor = Find(ud);
   if (descriptor == nullptr) return Fail(gpib::EDVR);
   if (count < 0 || (buf == nullptr && count > 0)) return Fail(gpib::EARG);
-  SimDevice* target = device(descriptor->pad);
+  if (auto fault = Faulted(BusCall::kWrite)) return FailInjected(*fault, *descriptor);
+  SimDevice* target = Reachable(descriptor->pad);
   if (target == nullptr) return Fail(gpib::ENOL);
   pending_.erase(descriptor->pad);
   std::string data(static_cast<const char*>(buf), static_cast<std::size_t>(count));
@@ -200,14 +243,20 @@ int SimBus::ibwrt(int ud, const void* buf, long count) {
 }
 
 int SimBus::ibrd(int ud, void* buf, long count) {
-  Tick();
+  Enter();
   Descriptor* descriptor = Find(ud);
   if (descriptor == nullptr) return Fail(gpib::EDVR);
   if (buf == nullptr || count < 1) return Fail(gpib::EARG);
+  if (auto fault = Faulted(BusCall::kRead)) return FailInjected(*fault, *descriptor);
   int pad = descriptor->pad;
   auto unread = pending_.find(pad);
+  if (unread != pending_.end() && Reachable(pad) == nullptr) {
+    // A device that stopped answering sends no more of its reply.
+    pending_.erase(unread);
+    unread = pending_.end();
+  }
   if (unread == pending_.end()) {
-    SimDevice* target = device(pad);
+    SimDevice* target = Reachable(pad);
     std::optional<std::string> reply = target ? target->Talk() : std::nullopt;
     if (!reply) {
       PassTimeout(*descriptor);
@@ -229,7 +278,7 @@ int SimBus::ibrd(int ud, void* buf, long count) {
 }
 
 int SimBus::ibtmo(int ud, int v) {
-  Tick();
+  Enter();
   Descriptor* descriptor = Find(ud);
   if (descriptor == nullptr) return Fail(gpib::EDVR);
   if (v < 0 || v > 17) return Fail(gpib::EARG);
@@ -238,7 +287,7 @@ int SimBus::ibtmo(int ud, int v) {
 }
 
 int SimBus::ibask(int ud, int option, int* value) {
-  Tick();
+  Enter();
   Descriptor* descriptor = Find(ud);
   if (descriptor == nullptr) return Fail(gpib::EDVR);
   if (option != gpib::IbaTMO || value == nullptr) return Fail(gpib::EARG);
@@ -247,9 +296,10 @@ int SimBus::ibask(int ud, int option, int* value) {
 }
 
 int SimBus::ibwait(int ud, int mask) {
-  Tick();
+  Enter();
   Descriptor* descriptor = Find(ud);
   if (descriptor == nullptr) return Fail(gpib::EDVR);
+  if (auto fault = Faulted(BusCall::kWait)) return FailInjected(*fault, *descriptor);
   if ((mask & gpib::RQS) == 0) return Report(gpib::CMPL, 0, 0);
   return WaitForService(*descriptor, mask);
 }
@@ -262,7 +312,7 @@ int SimBus::WaitForService(const Descriptor& descriptor, int mask) {
   bool interactive = technician_ != nullptr && technician_->interactive();
   while (true) {
     Tick();
-    SimDevice* target = device(descriptor.pad);
+    SimDevice* target = Reachable(descriptor.pad);
     if (target != nullptr && target->RequestingService()) {
       return Report(gpib::RQS | gpib::CMPL, 0, 0);
     }
