@@ -59,6 +59,9 @@ std::optional<std::vector<ScriptTechnician::Step>> ScriptTechnician::Parse(
       step.button = action[1] - '0';
     } else if (action == "leave") {
       step.action = Step::Action::kLeave;
+    } else if (action == "trim") {
+      if (step.delay) return fail("script token \"" + token + "\": trim takes no delay");
+      step.action = Step::Action::kTrim;
     } else if (token.empty()) {
       return fail("the script has an empty token");
     } else {
@@ -105,6 +108,15 @@ bool ScriptTechnician::ActIfDue(double now) {
 
 bool ScriptTechnician::ActOnWait(double now) {
   if (next_ >= steps_.size()) return false;
+  if (steps_[next_].action == Step::Action::kTrim) {
+    // One press per wait, judged by the ADD trace as it looks now.
+    int button = trimmer_.Next(PeakToPeak(scope_.EyeTrace(Trace::kAdd)));
+    if (button == 3) ++next_;
+    last_action_ = now;
+    done_.push_back({now, "trim:b" + std::to_string(button)});
+    scope_.PressBezel(button);
+    return true;
+  }
   Act(steps_[next_], now);
   return true;
 }

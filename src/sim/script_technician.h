@@ -8,6 +8,7 @@
 
 #include "platform/clock.h"
 #include "platform/platform.h"
+#include "sim/bench_hand.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_scope.h"
 
@@ -15,7 +16,10 @@ namespace kc {
 
 // Plays a script of comma-separated tokens:
 //   b1 .. b5  presses bezel button 1 to 5 (counted from the left);
-//   leave     presses MENU OFF twice (the leave event).
+//   leave     presses MENU OFF twice (the leave event);
+//   trim      in the common-mode adjust loop, presses the VAR buttons while
+//             the ADD trace gets straighter, then CONTINUE (button 3); it
+//             takes one wait per press and no delay.
 // A token without a delay is done when the program waits for a service
 // request that nothing else will end. A token with "@seconds" (a decimal
 // number, 0 or more) is done on its own that many seconds of program time
@@ -24,7 +28,7 @@ namespace kc {
 class ScriptTechnician : public SimTechnician {
  public:
   struct Step {
-    enum class Action { kBezel, kLeave };
+    enum class Action { kBezel, kLeave, kTrim };
     Action action = Action::kBezel;
     int button = 0;  // 1..5 for kBezel
     std::optional<double> delay;
@@ -66,6 +70,7 @@ class ScriptTechnician : public SimTechnician {
   std::size_t next_ = 0;
   double last_action_ = 0;
   std::vector<Done> done_;
+  VarTrimmer trimmer_;
 };
 
 // A person at the terminal: keys 1..5 press the bezel buttons, m or M presses

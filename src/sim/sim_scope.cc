@@ -296,6 +296,7 @@ void SimScope::ResetPanel() {
     settings_[prefix + "INVERT"] = "OFF";
   }
   for (auto& [name, value] : kept) settings_[name] = value;
+  if (measurement_) measurement_->Reset();
 }
 
 void SimScope::Write(const std::string& data) {
@@ -414,10 +415,54 @@ std::optional<std::string> SimScope::Answer(int header, const ScopeCommand& comm
 }
 
 std::string SimScope::Measurement(const std::string& query) {
-  // The waveform and cursor readings are neutral until the instrument models
-  // its signals.
-  (void)query;
+  // Neutral readings until the instrument models its signals.
+  if (!measurement_) return "0";
+  if (query == "MINIMUM?") return measurement_->Minimum(Panel());
+  if (query == "MAXIMUM?") return measurement_->Maximum(Panel());
+  if (query == "CURSOR?DISPLAY:VALUE") return measurement_->CursorReadout(Panel());
   return "0";
+}
+
+PanelState SimScope::Panel() const {
+  auto number = [this](const std::string& key, double fallback) {
+    return NumberSetting(key).value_or(fallback);
+  };
+  PanelState panel;
+  for (int i = 0; i < 2; ++i) {
+    std::string name = "CH" + std::to_string(i + 1);
+    ChannelPanel& channel = panel.channel[static_cast<std::size_t>(i)];
+    channel.volts_per_div = number(name + " VOLTS", 0.1);
+    channel.variable = number(name + " VARIABLE", 0);
+    channel.position = number(name + " POSITION", 0);
+    channel.coupling = Setting(name + " COUPLING");
+    channel.fifty = Setting(name + " FIFTY") == "ON";
+    channel.invert = Setting(name + " INVERT") == "ON";
+    channel.shown = Setting("VMODE " + name) == "ON";
+  }
+  panel.add_shown = Setting("VMODE ADD") == "ON";
+  panel.sweep = number("HORIZONTAL ASECDIV", 1e-3);
+  panel.horizontal_position = number("HORIZONTAL POSITION", 512);
+  panel.trigger_level = number("ATRIGGER LEVEL", 0);
+  panel.trigger_rising = Setting("ATRIGGER SLOPE") != "MINUS";
+  panel.trigger_source = Setting("ATRIGGER SOURCE");
+  panel.trigger_coupling = Setting("ATRIGGER COUPLING");
+  panel.averaging = Setting("ACQUIRE MODE") == "AVG";
+  panel.averages = number("ACQUIRE NUMAVG", 32);
+  panel.cursor_function = Setting("CURSOR FUNCTION");
+  panel.cursor_units = Setting("CURSOR UNITS VOLTS");
+  panel.tpos_one = number("CURSOR TPOS ONE", 412);
+  panel.tpos_two = number("CURSOR TPOS TWO", 612);
+  panel.vpos_one = number("CURSOR VPOS ONE", -1);
+  panel.vpos_two = number("CURSOR VPOS TWO", 1);
+  panel.data_source = Setting("DATA SOURCE");
+  panel.start = number("START", 0);
+  panel.stop = number("STOP", 1023);
+  return panel;
+}
+
+std::vector<double> SimScope::EyeTrace(Trace trace) {
+  if (!measurement_) return {};
+  return measurement_->EyeTrace(Panel(), trace);
 }
 
 void SimScope::Apply(int header, const ScopeCommand& command) {
@@ -481,9 +526,11 @@ void SimScope::Apply(int header, const ScopeCommand& command) {
       if (name == "PATH") headers_ = value == "ON";
       if (name == "RUN") {
         if (value == "ACQUIRE") {
+          if (measurement_) measurement_->Resume();
           StartAcquisition();
         } else {
           acquisition_end_.reset();
+          if (measurement_) measurement_->Save(Panel());
         }
       }
       return;
@@ -521,7 +568,11 @@ void SimScope::ApplyKeyed(int header, const std::vector<std::string>& argument,
   if (argument.size() == words + 1) value = argument[words];
   switch (key->type) {
     case Type::kAction:
-      if (value) Error("\"" + argument[0] + "\" takes no value", command);
+      if (value) {
+        Error("\"" + argument[0] + "\" takes no value", command);
+      } else if (*setting == "CURSOR NEWREF" && measurement_) {
+        measurement_->NewReference(Panel());
+      }
       return;
     case Type::kReadout:
       Error("\"" + argument[0] + "\" can only be queried", command);
@@ -563,6 +614,7 @@ void SimScope::ExecuteMessage(const ScopeCommand& command) {
   for (const std::vector<std::string>& argument : command.arguments) {
     if (argument.size() == 1 && ToUpper(argument[0]) == "CLR") {
       std::fill(screen_.begin(), screen_.end(), std::string());
+      ++clears_;
       changed = true;
       continue;
     }
@@ -627,6 +679,7 @@ void SimScope::Tick(double now) {
   if (selfcal_end_ && now + kTimeSlack >= *selfcal_end_) {
     selfcal_end_.reset();
     ++selfcals_;
+    if (measurement_) measurement_->SelfCalibrate();
     service_request_ = true;
   }
   if (acquisition_end_ && now + kTimeSlack >= *acquisition_end_) {
@@ -691,6 +744,7 @@ void SimScope::Error(const std::string& text, const ScopeCommand& command) {
 
 void SimScope::ScreenChanged() {
   if (screen_listener_) screen_listener_();
+  for (const auto& listener : more_listeners_) listener();
 }
 
 }  // namespace kc

@@ -7,11 +7,13 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "sim/measurement.h"
 #include "sim/scope_syntax.h"
 #include "sim/sim_device.h"
 
@@ -44,6 +46,12 @@ namespace kc {
 // SGLSEQ mode: NUMAVG acquisitions of 20 ms when averaging, one otherwise).
 // The serial-poll byte is 65 while a request is pending, then 0; the poll
 // clears the request.
+//
+// Readings ("CURS?DISP:VAL", "MINI?", "MAX?") are "0" until a measurement
+// model is set (see measurement.h): then they come from the waveforms the
+// model acquires from the bench's sources, "CURS NEWR", "RUN SAVE",
+// "RUN ACQ", "INIT PANEL" and the end of a self-calibration reach the model,
+// and the replies set with SetReplies still come first.
 class SimScope : public SimDevice {
  public:
   // The models of the family, in the order of the instrument's model table.
@@ -78,6 +86,13 @@ class SimScope : public SimDevice {
   int bells() const { return bells_; }
   // Called after every change of the message lines or the bell count.
   void SetScreenListener(std::function<void()> listener) { screen_listener_ = std::move(listener); }
+  // Another listener, called after the one above: a second pair of eyes on
+  // the screen.
+  void AddScreenListener(std::function<void()> listener) {
+    more_listeners_.push_back(std::move(listener));
+  }
+  // How many times the message lines were cleared ("MESS CLR").
+  int clears() const { return clears_; }
 
   // Every message received, in order, exactly as received.
   const std::vector<std::string>& received() const { return received_; }
@@ -107,6 +122,16 @@ class SimScope : public SimDevice {
   bool selfcal_running() const { return selfcal_end_.has_value(); }
   bool acquisition_running() const { return acquisition_end_.has_value(); }
 
+  // The measurement model that acquires and reads waveforms; none: neutral
+  // readings.
+  void SetMeasurement(std::unique_ptr<MeasurementModel> model) { measurement_ = std::move(model); }
+  MeasurementModel* measurement() { return measurement_.get(); }
+  // The front-panel settings as the measurement model reads them.
+  PanelState Panel() const;
+  // The trace as a person looking at the screen makes it out (no noise, in
+  // digitizer levels); empty without a measurement model.
+  std::vector<double> EyeTrace(Trace trace);
+
   // Test hook: replies for a query (given in any accepted spelling, e.g.
   // "CURS?DISP:VAL"), used in order before the instrument's own answer, sent
   // verbatim with the line end added.
@@ -134,6 +159,9 @@ class SimScope : public SimDevice {
   std::vector<std::string> screen_;
   int bells_ = 0;
   std::function<void()> screen_listener_;
+  std::vector<std::function<void()>> more_listeners_;
+  int clears_ = 0;
+  std::unique_ptr<MeasurementModel> measurement_;
   std::vector<std::string> received_;
   std::vector<std::string> errors_;
   std::optional<std::string> output_;

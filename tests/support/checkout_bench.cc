@@ -3,6 +3,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "sim/faults.h"
+#include "sim/measurement.h"
 #include "sim/script_technician.h"
 #include "sim/sim_devices.h"
 
@@ -12,6 +14,12 @@ CheckoutBench::CheckoutBench(BenchOptions options) : options_(std::move(options)
   bus_ = std::make_unique<SimBus>(platform_);
   auto scope = std::make_unique<SimScope>(options_.model, platform_.clock());
   scope_ = scope.get();
+  // The oscilloscope measures what the bench's sources feed it.
+  auto model = std::make_unique<MeasurementModel>(
+      options_.model, TraitsWithFaults(options_.model, options_.faults), options_.seed);
+  model->SetBench(&sources_);
+  scope_->SetMeasurement(std::move(model));
+  hand_ = std::make_unique<BenchHand>(*scope_, sources_);
   scope_->SetScreenListener(
       [this] { platform_.ShowInstrumentScreen(scope_->screen(), scope_->bells()); });
   bus_->Attach(options_.address, std::move(scope));

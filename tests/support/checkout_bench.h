@@ -3,6 +3,7 @@
 // and the main window.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +11,8 @@
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
 #include "shell/main_form.h"
+#include "sim/bench_hand.h"
+#include "sim/sim_bench.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_scope.h"
 #include "support/test_platform.h"
@@ -23,6 +26,10 @@ struct BenchOptions {
   std::string operator_script{};
   // Extra devices, as on the command line ("5=silent", "9=scope:2430A", "11=id:AB/2430,V1").
   std::vector<std::string> extra_devices{};
+  // Faults of the oscilloscope, as on the command line ("ch1-gain=3").
+  std::vector<std::string> faults{};
+  // Seed of the oscilloscope's noise.
+  std::uint64_t seed = 1;
 };
 
 class CheckoutBench {
@@ -57,6 +64,9 @@ class CheckoutBench {
   TestPlatform& platform() { return platform_; }
   SimBus& bus() { return *bus_; }
   SimScope& scope() { return *scope_; }
+  // The sources and cables beside the oscilloscope, and the hands on them.
+  SourceBench& sources() { return sources_; }
+  BenchHand& hand() { return *hand_; }
   GpibBinding& gpib() { return *gpib_; }
   InstrumentOps& ops() { return *ops_; }
   MainForm& form() { return *form_; }
@@ -69,6 +79,8 @@ class CheckoutBench {
   TestPlatform platform_;
   std::unique_ptr<SimBus> bus_;
   SimScope* scope_ = nullptr;
+  SourceBench sources_;
+  std::unique_ptr<BenchHand> hand_;
   std::unique_ptr<SimTechnician> technician_;
   std::unique_ptr<GpibBinding> gpib_;
   std::unique_ptr<InstrumentOps> ops_;
