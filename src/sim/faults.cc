@@ -17,8 +17,6 @@ namespace {
 
 // The frequency at which the channels' mismatch is stated.
 constexpr double kMismatchFrequency = 50e6;
-// Largest gain error of a healthy setting, in percent.
-constexpr double kSettingErrorSpan = 0.45;
 
 struct ModelRow {
   const char* model;
@@ -114,13 +112,13 @@ InstrumentTraits HealthyTraits(const std::string& model) {
   return traits;
 }
 
-double SettingGainError(const std::string& model, int channel, double volts_per_div) {
+double SettingGainShare(const std::string& model, int channel, double volts_per_div) {
   // The setting in a fixed form, so that 5E-3 and .005 are the same setting.
   char setting[32];
   std::snprintf(setting, sizeof setting, "%.4e", volts_per_div);
   std::uint64_t hash = Fnv(model + "/" + std::to_string(channel) + "/" + setting);
   double unit = static_cast<double>(hash % 10007) / 10006.0;  // 0..1
-  return (unit * 2 - 1) * kSettingErrorSpan;
+  return unit * 2 - 1;
 }
 
 const std::vector<FaultInfo>& FaultCatalogue() {

@@ -37,6 +37,9 @@ struct InstrumentTraits {
   // The CCD's settling tail after a step: how much, in percent of the step,
   // the trace still rises between 10 ns and 20 ns after the step.
   double ccd_tail = 1.5;
+  // Largest gain error of a single volts/division setting, in percent (see
+  // SettingGainError).
+  double setting_error_span = 0.45;
   // Random noise of one acquisition, in digitizer levels rms.
   double noise_levels = 0.35;
   // Share of the gain drift that a self-calibration leaves.
@@ -47,10 +50,10 @@ struct InstrumentTraits {
 // family gets those of the 2430A.
 InstrumentTraits HealthyTraits(const std::string& model);
 
-// The small gain error, in percent, that a healthy channel has at one
-// volts/division setting (its attenuator and gain switching), fixed for the
-// model, the channel (1 or 2) and the setting.
-double SettingGainError(const std::string& model, int channel, double volts_per_div);
+// The share, from -1 to 1, of the largest setting error that a channel has at
+// one volts/division setting (its attenuator and gain switching), fixed for
+// the model, the channel (1 or 2) and the setting.
+double SettingGainShare(const std::string& model, int channel, double volts_per_div);
 
 // A named fault with its value, read from NAME=VALUE or NAME@VOLTS=VALUE.
 struct Fault {

@@ -113,7 +113,8 @@ double MeasurementModel::Uniform() {
 
 double MeasurementModel::GainErrorPercent(int channel, double volts_per_div) const {
   const ChannelTraits& traits = traits_.channel[channel == 2 ? 1 : 0];
-  double error = SettingGainError(model_, channel, volts_per_div) + traits.gain_error;
+  double error = SettingGainShare(model_, channel, volts_per_div) * traits_.setting_error_span +
+                 traits.gain_error;
   for (const auto& [volts, extra] : traits.setting_gain_errors) {
     if (std::fabs(volts - volts_per_div) <= 1e-6 * volts) error += extra;
   }
