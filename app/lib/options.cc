@@ -5,6 +5,7 @@
 #include <cctype>
 #include <set>
 
+#include "sim/faults.h"
 #include "sim/script_technician.h"
 #include "sim/sim_devices.h"
 
@@ -36,6 +37,7 @@ std::string Lower(std::string text) {
 
 std::string HelpFooter() {
   std::string footer = BusHelp();
+  footer += "\n" + FaultOptionHelp();
   footer +=
       "\n"
       "Without a terminal on standard input and output the run is headless: the\n"
@@ -83,8 +85,21 @@ void AddBenchOptions(CLI::App& app, BenchOptionTexts& texts) {
   app.add_option("--sim-device", texts.sim_devices,
                  "Another device on the simulated bus, ADDR=KIND (may be repeated)");
   app.add_option("--operator", texts.operator_script,
-                 "Script of the simulated technician, such as b1,b2@3.5,leave "
+                 "Script of the simulated technician, such as b1,b2@3.5,trim,leave "
                  "(default: the keyboard)");
+  app.add_option("--fault", texts.faults,
+                 "A fault of the simulated oscilloscope, NAME=VALUE (may be repeated; "
+                 "see Faults below)");
+  app.add_option("--seed", texts.seed,
+                 "Seed of the simulated oscilloscope's noise, a whole number: the same "
+                 "seed gives the same readings (default: a new one each run)");
+}
+
+std::string FaultOptionHelp() {
+  return "Faults of the simulated oscilloscope (--fault NAME=VALUE, may be repeated):\n" +
+         FaultHelp() +
+         "Without faults every model reads healthy and passes every check. --seed N\n"
+         "makes the readings' noise the same from run to run.\n";
 }
 
 std::string TakeBenchOptions(const CLI::App& app, const BenchOptionTexts& texts, Options& options) {
@@ -118,6 +133,21 @@ std::string TakeBenchOptions(const CLI::App& app, const BenchOptionTexts& texts,
     problem = ScriptTechnician::Check(texts.operator_script);
     if (!problem.empty()) return "bad --operator script: " + problem;
     options.operator_script = texts.operator_script;
+  }
+
+  if (!simulated && (!texts.faults.empty() || app.count("--seed") > 0))
+    return "--fault and --seed need the simulated bus (--bus sim...)";
+  for (const std::string& text : texts.faults) {
+    if (!ParseFault(text, &problem)) return problem;
+    options.faults.push_back(text);
+  }
+  if (app.count("--seed") > 0) {
+    const std::string& seed = texts.seed;
+    bool digits =
+        !seed.empty() && seed.size() <= 19 &&
+        std::all_of(seed.begin(), seed.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!digits) return "bad --seed \"" + seed + "\": a whole number of up to 19 digits";
+    options.seed = std::stoull(seed);
   }
   return {};
 }

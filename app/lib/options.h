@@ -1,15 +1,17 @@
 // The command line of kalventa-checkout:
 //
 //   kalventa-checkout [--bus BUS] [--sim-device ADDR=KIND]... [--operator SCRIPT]
-//                     [--answers LIST] [--virtual-time] [--trace FILE]
+//                     [--fault NAME=VALUE]... [--seed N] [--answers LIST] [--virtual-time] [--trace
+//                     FILE]
 //                     [--show-screen] [--help] [--version]
 //
 // Everything is checked before anything touches a bus: a bad value gives a
 // message and the exit status 2. The bus is named as link/bus_name.h reads
 // it; the options of the simulated bench (--sim-device, --operator) are a
-// usage error with any other bus.
+// usage error with any other bus, and so are --fault and --seed.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -43,6 +45,10 @@ struct Options {
   std::vector<SimDeviceOption> sim_devices;
   // The simulated technician's script; absent: the keyboard of the terminal.
   std::optional<std::string> operator_script;
+  // Faults of the simulated oscilloscope, as given ("ch1-gain=3").
+  std::vector<std::string> faults;
+  // Seed of the simulated oscilloscope's noise; absent: a new one each run.
+  std::optional<std::uint64_t> seed;
   // Answers for the message boxes of a run without a terminal.
   std::vector<MsgAnswer> answers;
   bool virtual_time = false;
@@ -53,22 +59,27 @@ struct Options {
 };
 
 // The options that set up the bus and its simulated bench (--bus,
-// --sim-device, --operator) as given on the command line; kalventa-sim takes
-// them too.
+// --sim-device, --operator, --fault, --seed) as given on the command line;
+// kalventa-sim takes them too.
 struct BenchOptionTexts {
   std::string bus = "sim:2440@1";
   std::vector<std::string> sim_devices;
   std::string operator_script;
+  std::vector<std::string> faults;
+  std::string seed;
 };
 
-// Adds --bus, --sim-device and --operator to `app`, read into `texts`.
+// Adds --bus, --sim-device, --operator, --fault and --seed to `app`, read
+// into `texts`.
 void AddBenchOptions(CLI::App& app, BenchOptionTexts& texts);
 // Checks what AddBenchOptions read after `app` has parsed and stores it in
-// `options` (bus, sim_devices, operator_script). The text of the usage error,
-// or empty.
+// `options` (bus, sim_devices, operator_script, faults, seed). The text of
+// the usage error, or empty.
 std::string TakeBenchOptions(const CLI::App& app, const BenchOptionTexts& texts, Options& options);
 // The help on bus names: each form with an example.
 std::string BusHelp();
+// The help on the simulated oscilloscope's faults and seed.
+std::string FaultOptionHelp();
 
 // Reads the answers list "ok,cancel,...": the answers, or an error text.
 std::variant<std::vector<MsgAnswer>, std::string> ParseAnswers(const std::string& text);

@@ -7,6 +7,7 @@
 #include <exception>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,8 @@
 #include "platform/headless_platform.h"
 #include "platform/terminal_platform.h"
 #include "shell/main_form.h"
+#include "sim/faults.h"
+#include "sim/measurement.h"
 #include "sim/screen_text.h"
 #include "sim/script_technician.h"
 #include "sim/sim_bus.h"
@@ -52,6 +55,15 @@ void BuildSimBench(const Options& options, Platform& platform, bool terminal, Si
     platform.ShowInstrumentScreen(lines, shown->bells());
   });
   bench.bus->Attach(options.bus.address, std::move(scope));
+  // The oscilloscope measures what the bench's sources feed it; the hands
+  // connect and set the sources as its screen asks.
+  bench.sources = std::make_unique<SourceBench>();
+  auto model = std::make_unique<MeasurementModel>(
+      options.bus.model, TraitsWithFaults(options.bus.model, options.faults),
+      options.seed ? *options.seed : std::random_device{}());
+  model->SetBench(bench.sources.get());
+  shown->SetMeasurement(std::move(model));
+  bench.hand = std::make_unique<BenchHand>(*shown, *bench.sources);
 
   for (const SimDeviceOption& device : options.sim_devices) {
     std::string error;

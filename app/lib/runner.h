@@ -9,6 +9,8 @@
 
 #include "lib/options.h"
 #include "platform/platform.h"
+#include "sim/bench_hand.h"
+#include "sim/sim_bench.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_scope.h"
 
@@ -20,13 +22,19 @@ struct SimBench {
   std::unique_ptr<SimBus> bus;
   SimScope* scope = nullptr;
   std::unique_ptr<SimTechnician> technician;
+  // The sources and cables beside the oscilloscope, and the technician's
+  // hands on them.
+  std::unique_ptr<SourceBench> sources;
+  std::unique_ptr<BenchHand> hand;
 
   ~SimBench();
 };
 
 // Builds the simulated bench the options name: the oscilloscope at the bus
-// address (its screen shown on `platform`), the --sim-device devices, and the
-// scripted technician or, at a terminal, the keyboard.
+// address (its screen shown on `platform`, its readings from the measurement
+// model with the --fault faults and the --seed noise), the sources with the
+// technician's hands on them, the --sim-device devices, and the scripted
+// technician or, at a terminal, the keyboard.
 void BuildSimBench(const Options& options, Platform& platform, bool terminal, SimBench& bench);
 
 // Runs the checkout; the exit status. Headless output goes to `out`, the

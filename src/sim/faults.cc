@@ -123,20 +123,16 @@ double SettingGainShare(const std::string& model, int channel, double volts_per_
 
 const std::vector<FaultInfo>& FaultCatalogue() {
   static const std::vector<FaultInfo> kFaults = {
-      {"ch1-gain", "gain error of CH1 in percent (ch1-gain@VOLTS=... for one volts/div setting)",
-       -50, 50, true},
-      {"ch2-gain", "gain error of CH2 in percent (ch2-gain@VOLTS=... for one volts/div setting)",
-       -50, 50, true},
-      {"calibrator", "amplitude error of the calibrator output in percent", -50, 50},
-      {"ch1-bandwidth", "-3 dB bandwidth of CH1 in MHz", 1, 2000},
-      {"ch2-bandwidth", "-3 dB bandwidth of CH2 in MHz", 1, 2000},
-      {"ccd-cte",
-       "CCD settling after a step in percent of the step (charge transfer / position effect)", 0,
-       50},
-      {"ch1-ccd-linearity", "CCD linearity of CH1 in percent (100 is perfect)", 50, 100},
-      {"ch2-ccd-linearity", "CCD linearity of CH2 in percent (100 is perfect)", 50, 100},
-      {"hf-mismatch", "mismatch between CH1 and CH2 at 50 MHz in percent", 0, 100},
-      {"noise", "random noise of one acquisition in digitizer levels rms", 0, 20},
+      {"ch1-gain", "CH1 gain error, percent (ch1-gain@0.005=... one volts/div)", -50, 50, true},
+      {"ch2-gain", "CH2 gain error, percent (ch2-gain@0.005=... one volts/div)", -50, 50, true},
+      {"calibrator", "calibrator output amplitude error, percent", -50, 50},
+      {"ch1-bandwidth", "CH1 -3 dB bandwidth, MHz", 1, 2000},
+      {"ch2-bandwidth", "CH2 -3 dB bandwidth, MHz", 1, 2000},
+      {"ccd-cte", "CCD settling after a step, percent (CTE / position effect)", 0, 50},
+      {"ch1-ccd-linearity", "CH1 CCD linearity, percent (100 is perfect)", 50, 100},
+      {"ch2-ccd-linearity", "CH2 CCD linearity, percent (100 is perfect)", 50, 100},
+      {"hf-mismatch", "CH1 to CH2 mismatch at 50 MHz, percent", 0, 100},
+      {"noise", "random noise of one acquisition, digitizer levels rms", 0, 20},
   };
   return kFaults;
 }
