@@ -62,8 +62,10 @@ SimDevice* SimBus::Reachable(int pad) const {
 }
 
 void SimBus::Enter() {
-  ++total_calls_;
+  // Counted after what falls due has been done, so that a device switched off
+  // by it misses this call already.
   Tick();
+  ++total_calls_;
 }
 
 std::optional<BusFault> SimBus::Faulted(BusCall kind) {
