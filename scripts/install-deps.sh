@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libasio-dev libncurses-dev
   tmux
+  clang libclang-rt-14-dev clang-tidy clang-format
 )
 
 missing=()

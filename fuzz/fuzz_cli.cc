@@ -1,0 +1,187 @@
+// The parsers of what a user types: bus names, the whole command line, the
+// technician's script, the simulated devices, the answers list, the numeric
+// value of a reply, the adapter's listener lists and the instrument's command
+// syntax.
+//
+// Findings: a crash or sanitizer report, an exception, and results that break
+// what the parsers promise (an address outside 1..30, a failure without a
+// message, a value that is not a finite Single, a run started from a command
+// line that was refused).
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "display/number_text.h"
+#include "fuzz_platform.h"
+#include "lib/options.h"
+#include "link/bus_name.h"
+#include "link/prologix_driver.h"
+#include "sim/scope_syntax.h"
+#include "sim/script_technician.h"
+#include "sim/sim_devices.h"
+
+namespace kc::fuzz {
+namespace {
+
+void BusNames(const std::string& text) {
+  std::string error;
+  std::optional<BusName> bus = ParseBusName(text, &error);
+  if (!bus) {
+    if (error.empty()) Finding("a bus name refused without a message");
+    return;
+  }
+  switch (bus->kind) {
+    case BusName::Kind::kSim:
+      if (bus->address < 1 || bus->address > 30) Finding("a simulated address outside 1..30");
+      break;
+    case BusName::Kind::kPrologixTcp:
+      if (bus->host.empty() || bus->port < 1 || bus->port > 65535) Finding("a bad TCP adapter");
+      break;
+    case BusName::Kind::kPrologixSerial:
+      if (bus->device.empty() || bus->baud <= 0) Finding("a bad serial adapter");
+      break;
+    case BusName::Kind::kLinuxGpib:
+      if (bus->board < 0 || bus->board > 15) Finding("a board outside 0..15");
+      break;
+  }
+  for (int pad : bus->listeners) {
+    if (pad < 1 || pad > 30) Finding("a listener outside 1..30");
+  }
+}
+
+void CommandLine(FuzzedDataProvider& data) {
+  static const char* const kWords[] = {
+      "--bus",          "--sim-device",  "--operator",       "--answers",
+      "--virtual-time", "--trace",       "--show-screen",    "--help",
+      "--version",      "sim:2440@1",    "b1,b2@3.5,leave",  "ok,cancel",
+      "5=silent",       "9=scope:2430A", "11=id:AB/2430,V1", "-"};
+  std::vector<std::string> args = {"kalventa-checkout"};
+  for (int i = data.ConsumeIntegralInRange(0, 8); i > 0; --i) {
+    if (data.ConsumeBool()) {
+      args.push_back(kWords[data.ConsumeIntegralInRange<std::size_t>(0, std::size(kWords) - 1)]);
+    } else {
+      args.push_back(data.ConsumeRandomLengthString(48));
+    }
+  }
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  Options options;
+  std::ostringstream out;
+  std::ostringstream err;
+  int code = ParseOptions(static_cast<int>(argv.size()), argv.data(), options, out, err);
+  if (code != -1 && code != 0 && code != kExitUsage) Finding("an unknown exit status");
+  if (code == kExitUsage && err.str().empty()) Finding("a refused command line without a message");
+  if (code != -1) return;
+  if (options.bus.text.empty()) Finding("a run without a bus name");
+  for (const SimDeviceOption& device : options.sim_devices) {
+    if (device.address < 1 || device.address > 30) Finding("a device outside 1..30");
+  }
+  if (options.operator_script && !ScriptTechnician::Check(*options.operator_script).empty()) {
+    Finding("a run with a script that does not parse");
+  }
+}
+
+void Script(const std::string& text) {
+  std::string error;
+  auto steps = ScriptTechnician::Parse(text, &error);
+  if (!steps) {
+    if (error.empty()) Finding("a script refused without a message");
+    return;
+  }
+  for (const ScriptTechnician::Step& step : *steps) {
+    if (step.action == ScriptTechnician::Step::Action::kBezel &&
+        (step.button < 1 || step.button > 5)) {
+      Finding("a button outside 1..5");
+    }
+    if (step.delay && (!std::isfinite(*step.delay) || *step.delay < 0)) Finding("a bad delay");
+  }
+}
+
+void Devices(const std::string& text) {
+  std::string error;
+  std::optional<DeviceSpec> spec = ParseDeviceSpec(text, &error);
+  if (!spec) {
+    if (error.empty()) Finding("a device refused without a message");
+    return;
+  }
+  if (spec->address < 1 || spec->address > 30) Finding("a device outside 1..30");
+}
+
+void Values(const std::string& text) {
+  double value = Val(text);
+  if (!std::isfinite(value) || std::fabs(value) > FLT_MAX) Finding("Val outside the Single range");
+  Single single = ToSingle(value);
+  if (!std::isfinite(single)) Finding("ToSingle of a value gave no finite Single");
+  std::string plain = PlainNumber(single);
+  if (plain.empty() || plain.find_first_of("eEin") != std::string::npos) {
+    Finding("a number text with an exponent, inf or nan: " + plain);
+  }
+}
+
+void Listeners(const std::string& text) {
+  if (auto list = PrologixDriver::ParseListenerList(text)) {
+    for (int pad : *list) {
+      if (pad < 0 || pad > 30) Finding("a listener outside 0..30");
+    }
+  }
+}
+
+void Commands(const std::string& text) {
+  for (const std::string& command_text : SplitMessage(text)) {
+    std::string error;
+    std::optional<ScopeCommand> command = ParseCommand(command_text, &error);
+    if (!command) {
+      if (error.empty()) Finding("a command refused without a reason");
+      continue;
+    }
+    if (command->header.empty()) Finding("a command without a header");
+    for (const auto& argument : command->arguments) {
+      for (const std::string& part : argument) (void)Unquote(part);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kc::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+  using namespace kc::fuzz;
+  FuzzedDataProvider data(bytes, size);
+  const int which = data.ConsumeIntegralInRange(0, 7);
+  if (which == 1) {
+    CommandLine(data);
+    return 0;
+  }
+  const std::string text = data.ConsumeRemainingBytesAsString();
+  switch (which) {
+    case 0:
+      BusNames(text);
+      break;
+    case 2:
+      Script(text);
+      break;
+    case 3:
+      Devices(text);
+      break;
+    case 4: {
+      auto answers = kc::ParseAnswers(text);
+      (void)answers;
+      break;
+    }
+    case 5:
+      Values(text);
+      break;
+    case 6:
+      Listeners(text);
+      break;
+    default:
+      Commands(text);
+      break;
+  }
+  return 0;
+}
