@@ -39,6 +39,8 @@ struct Outcome {
 
 }  // namespace
 
+SimBench::SimBench() = default;
+
 SimBench::~SimBench() {
   if (bus) bus->SetTechnician(nullptr);
 }

@@ -27,6 +27,7 @@ struct SimBench {
   std::unique_ptr<SourceBench> sources;
   std::unique_ptr<BenchHand> hand;
 
+  SimBench();
   ~SimBench();
 };
 
