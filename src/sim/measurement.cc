@@ -165,47 +165,52 @@ std::optional<MeasurementModel::Lock> MeasurementModel::TriggerLock(const PanelS
   return Lock{*signal.source, angle / (2 * std::numbers::pi * frequency)};
 }
 
-double MeasurementModel::ChannelDivisions(const PanelState& panel, int channel,
-                                          const SourceSignal& arriving, double t,
-                                          double phase) const {
+MeasurementModel::ChannelPath MeasurementModel::Path(const PanelState& panel, int channel,
+                                                     const SourceSignal& arriving) const {
   const ChannelPanel& settings = panel.channel[static_cast<std::size_t>(channel - 1)];
   const ChannelTraits& traits = traits_.channel[static_cast<std::size_t>(channel - 1)];
-  double volts_per_div = Sane(settings.volts_per_div, 0.1);
-  double volts = 0;
-  if (settings.coupling != "GND" && arriving.shape != SourceSignal::Shape::kFlat) {
-    SourceSignal signal =
-        AtInput(arriving, settings.fifty, settings.coupling, traits_.calibrator_volts);
-    double bandwidth = Sane(traits.bandwidth, 350e6);
-    double frequency = Sane(signal.frequency, 1e3);
-    double time = t - traits.delay + phase;
-    if (signal.shape == SourceSignal::Shape::kSine) {
-      double response = std::exp(-std::numbers::ln2 / 2 * std::pow(frequency / bandwidth, 2));
-      volts =
-          (signal.low + signal.high) / 2 + (signal.high - signal.low) / 2 * response *
-                                               std::sin(2 * std::numbers::pi * frequency * time);
-    } else {
-      double period = 1 / frequency;
-      double high_time = std::clamp(signal.duty, 0.0, 1.0) * period;
-      double phi = time - period * std::floor(time / period);
-      double rise = std::hypot(signal.rise_time, kRiseTimeBandwidth / bandwidth);
-      double sigma = rise / kRiseToSigma;
-      double step = signal.high - signal.low;
-      volts = signal.low +
-              step * (Step(phi, sigma) - Step(phi - high_time, sigma) + Step(phi - period, sigma));
-      // The CCD settles after the most recent edge.
-      double since = phi < high_time ? phi : phi - high_time;
-      double direction = phi < high_time ? 1.0 : -1.0;
-      volts -=
-          direction * step * tail_scale_ * std::exp(-since / kTailSeconds) * Step(since, sigma);
-    }
+  ChannelPath path;
+  if (settings.coupling != "GND") {
+    path.signal = AtInput(arriving, settings.fifty, settings.coupling, traits_.calibrator_volts);
   }
+  double bandwidth = Sane(traits.bandwidth, 350e6);
+  double frequency = Sane(path.signal.frequency, 1e3);
+  path.signal.frequency = frequency;
+  path.response = std::exp(-std::numbers::ln2 / 2 * std::pow(frequency / bandwidth, 2));
+  path.sigma = std::hypot(path.signal.rise_time, kRiseTimeBandwidth / bandwidth) / kRiseToSigma;
+  path.delay = traits.delay;
+  double volts_per_div = Sane(settings.volts_per_div, 0.1);
   double gain = 1 + GainErrorPercent(channel, volts_per_div) / 100;
   double variable =
       std::isfinite(settings.variable) ? std::clamp(settings.variable, 0.0, 100.0) : 0;
   gain *= 1 - (1 - kVariableFloor) * variable / 100;
-  if (settings.invert) gain = -gain;
-  double position = std::isfinite(settings.position) ? settings.position : 0;
-  return volts * gain / volts_per_div + position;
+  path.gain = (settings.invert ? -gain : gain) / volts_per_div;
+  path.position = std::isfinite(settings.position) ? settings.position : 0;
+  return path;
+}
+
+double MeasurementModel::Divisions(const ChannelPath& path, double t, double phase) const {
+  const SourceSignal& signal = path.signal;
+  double volts = 0;
+  double time = t - path.delay + phase;
+  if (signal.shape == SourceSignal::Shape::kSine) {
+    volts = (signal.low + signal.high) / 2 +
+            (signal.high - signal.low) / 2 * path.response *
+                std::sin(2 * std::numbers::pi * signal.frequency * time);
+  } else if (signal.shape == SourceSignal::Shape::kSquare) {
+    double period = 1 / signal.frequency;
+    double high_time = std::clamp(signal.duty, 0.0, 1.0) * period;
+    double phi = time - period * std::floor(time / period);
+    double sigma = path.sigma;
+    double step = signal.high - signal.low;
+    volts = signal.low +
+            step * (Step(phi, sigma) - Step(phi - high_time, sigma) + Step(phi - period, sigma));
+    // The CCD settles after the most recent edge.
+    double since = phi < high_time ? phi : phi - high_time;
+    double direction = phi < high_time ? 1.0 : -1.0;
+    volts -= direction * step * tail_scale_ * std::exp(-since / kTailSeconds) * Step(since, sigma);
+  }
+  return volts * path.gain + path.position;
 }
 
 double MeasurementModel::Ccd(int channel, double divisions) const {
@@ -227,10 +232,12 @@ std::vector<double> MeasurementModel::Acquire(const PanelState& panel, Trace tra
   if (trace != Trace::kCh2) channels.push_back(1);
   if (trace != Trace::kCh1) channels.push_back(2);
   std::vector<SourceSignal> signals;
+  std::vector<ChannelPath> paths;
   for (int channel : channels) {
     signals.push_back(bench_ == nullptr
                           ? SourceSignal{}
                           : bench_->SignalAt(channel == 1 ? BenchInput::kCh1 : BenchInput::kCh2));
+    paths.push_back(Path(panel, channel, signals.back()));
   }
   std::optional<Lock> lock = TriggerLock(panel);
   bool locked = true;
@@ -268,7 +275,7 @@ std::vector<double> MeasurementModel::Acquire(const PanelState& panel, Trace tra
       double t = (i - trigger_point) * dt;
       double divisions = 0;
       for (std::size_t s = 0; s < signals.size(); ++s) {
-        divisions += ChannelDivisions(panel, channels[s], signals[s], t, phase[s]);
+        divisions += Divisions(paths[s], t, phase[s]);
       }
       record[static_cast<std::size_t>(i)] += Ccd(channels[0], divisions) * kLevelsPerDivision;
     }

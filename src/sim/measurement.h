@@ -140,11 +140,22 @@ class MeasurementModel {
     double time;  // phase time of the source at the trigger point
   };
   std::optional<Lock> TriggerLock(const PanelState& panel) const;
+  // One channel's way from its input to the CCD, worked out once for an
+  // acquisition.
+  struct ChannelPath {
+    SourceSignal signal;  // at the input, after termination and coupling
+    double response = 1;  // of a sine at its frequency
+    double sigma = 0;     // of the edges, seconds
+    double delay = 0;
+    double gain = 1;  // divisions per volt, signed
+    double position = 0;
+  };
+  ChannelPath Path(const PanelState& panel, int channel, const SourceSignal& arriving) const;
+  // The channel's trace in divisions (position included) before the CCD at
+  // time `t` from the trigger point, its source being at phase time `phase`
+  // there.
+  double Divisions(const ChannelPath& path, double t, double phase) const;
   std::vector<double> Acquire(const PanelState& panel, Trace trace, bool noisy);
-  // The channel's trace in divisions (position included) before the CCD,
-  // with `phase` the phase time of its source at the trigger point.
-  double ChannelDivisions(const PanelState& panel, int channel, const SourceSignal& signal,
-                          double t, double phase) const;
   double Ccd(int channel, double divisions) const;
   // The V.T reading in volts and in levels on the cursor trace.
   double VoltsBetweenCursors(const PanelState& panel, double* levels);
