@@ -33,7 +33,8 @@
 // Readings.
 //   "CURS?DISP:VAL" with "CURS FUN:V.T": the volts between the waveform at the
 //     two time cursors (record points), cursor two minus cursor one, on the
-//     first displayed of CH1, CH2 and ADD; with "CURS UNI:VOL:PERC" that in
+//     first displayed of CH1, CH2 and ADD (the cursors stand at 412 and 612
+//     until they are set, and again after "INIT PANEL"); with "CURS UNI:VOL:PERC" that in
 //     percent of the reference, with "...:DB" in decibels of it. "CURS NEWR"
 //     takes the present reading as the reference when it spans at least one
 //     division; a smaller one (mostly noise) leaves the reference as it was.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "sim/script_technician.h"
 #include "sim/sim_bench.h"
 #include "sim/sim_scope.h"
 
@@ -211,6 +212,14 @@ TEST(VarTrimmer, LowersTheHigherChannelUntilTheTraceIsStraightest) {
   EXPECT_EQ(last, 3);
   EXPECT_DOUBLE_EQ(PeakToPeak({-1, 2.5, 0}), 3.5);
   EXPECT_DOUBLE_EQ(PeakToPeak({}), 0);
+}
+
+TEST(VarTrimmer, TheTrimTokenTakesNoDelay) {
+  std::string error;
+  auto steps = ScriptTechnician::Parse("b4,trim,b1", &error);
+  ASSERT_TRUE(steps.has_value()) << error;
+  EXPECT_EQ((*steps)[1].action, ScriptTechnician::Step::Action::kTrim);
+  EXPECT_EQ(ScriptTechnician::Check("trim@2"), "script token \"trim@2\": trim takes no delay");
 }
 
 }  // namespace
