@@ -378,8 +378,8 @@ void AdapterEmulator::Command(const std::string& line) {
       Read(settings_.pad);
     }
   } else if (name == "clr") {
-    bus_.ibclr(Descriptor(settings_.pad));
-    Log("clear " + std::to_string(settings_.pad));
+    bool cleared = (bus_.ibclr(Descriptor(settings_.pad)) & gpib::ERR) == 0;
+    Log("clear " + std::to_string(settings_.pad) + (cleared ? "" : " no listener"));
   } else if (name == "dcl") {
     for (int pad = 1; pad <= kMaxAddress; ++pad) {
       if (bus_.device(pad) != nullptr) bus_.ibclr(Descriptor(pad));

@@ -98,7 +98,7 @@ class AdapterEmulator {
   //   write PAD "DATA"        a data line delivered ("no listener" when none)
   //   read PAD "REPLY"        a read ("timed out" when nothing came)
   //   spoll PAD BYTE          a serial poll ("timed out")
-  //   clear PAD | clear all | ifc | ren 0/1 | find "A,B"
+  //   clear PAD ("no listener") | clear all | ifc | ren 0/1 | find "A,B"
   //   # NOTE
   static constexpr const char* kUnrecognized = "Unrecognized command";
   static constexpr const char* kInvalid = "Invalid parameter";

@@ -226,7 +226,8 @@ TEST_F(AdapterEmulatorTest, ListenerSearchClearsAndRemoteEnable) {
   EXPECT_EQ(Say("++fndl 9\n"), "\r\n");
   EXPECT_EQ(Say("++findlstn\n"), "1 5 \r\n");
   EXPECT_EQ(Say("++findlstn 9 10\n"), "\r\n");
-  EXPECT_EQ(Say("++ifc\n++clr\n++addr 5\n++clr\n++dcl\n++ren 0\n++ren\n++ren 1\n"), "0\r\n");
+  EXPECT_EQ(Say("++ifc\n++clr\n++addr 5\n++clr\n++addr 9\n++clr\n++dcl\n++ren 0\n++ren\n++ren 1\n"),
+            "0\r\n");
   EXPECT_EQ(log_.str(),
             "find \"1,5\"\n"
             "find \"5,1\"\n"
@@ -236,6 +237,7 @@ TEST_F(AdapterEmulatorTest, ListenerSearchClearsAndRemoteEnable) {
             "ifc\n"
             "clear 1\n"
             "clear 5\n"
+            "clear 9 no listener\n"
             "clear all\n"
             "ren 0\n"
             "ren 1\n");
