@@ -1,0 +1,82 @@
+// The message lines a real instrument is sent, as the window mirrors them.
+#include "lib/message_mirror.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "link/fake_driver.h"
+#include "support/test_platform.h"
+
+namespace kc {
+namespace {
+
+class MirrorPlatform : public TestPlatform {
+ public:
+  void MirrorMessageLine(int line, const std::string& text) override {
+    mirrored.emplace_back(line, text);
+  }
+  std::vector<std::pair<int, std::string>> mirrored;
+};
+
+using Changes = std::vector<MessageChange>;
+
+TEST(MessageCommandsTest, LinesClearsAndOtherCommandsInOneMessage) {
+  EXPECT_EQ(ParseMessageCommands("MESS 9:\"    *** CALIBRATOR SIGNAL CHECK ***\""),
+            (Changes{{9, "    *** CALIBRATOR SIGNAL CHECK ***"}}));
+  EXPECT_EQ(ParseMessageCommands("MESS CLR,16:\"CONNECT PG 506, 500\\;V STANDARD AMPLITUDE\""),
+            (Changes{{0, ""}, {16, "CONNECT PG 506, 500\\;V STANDARD AMPLITUDE"}}));
+  // Joined with other commands; a ";" inside the quotes separates nothing;
+  // the header in any accepted spelling.
+  EXPECT_EQ(ParseMessageCommands(
+                "VMO CH1:OFF;CURS FUN:OFF;MESS CLR;message 10:\"A;B\";BELL;MESSAGE 1:\"x\""),
+            (Changes{{0, ""}, {10, "A;B"}, {1, "x"}}));
+  EXPECT_EQ(ParseMessageCommands("MESS 8:\"  \";MESS 8:\"\""), (Changes{{8, "  "}, {8, ""}}));
+}
+
+TEST(MessageCommandsTest, WhatCannotBeReadIsPassedOver) {
+  for (const char* data :
+       {"", "MESS", "MESS 0:\"x\"", "MESS 17:\"x\"", "MESS 9:x", "MESS 9:\"unclosed", "MESS ?",
+        "MESS?", "ME 9:\"x\"", "MESSAGES 9:\"x\"", "MESS 1:2:\"x\"", "MESS 001:\"x\"", "\x01\xff",
+        "MENU OFF", "MESS -1:\"x\""}) {
+    EXPECT_TRUE(ParseMessageCommands(data).empty()) << data;
+  }
+  EXPECT_EQ(ParseMessageCommands("MESS 20:\"x\",3:\"y\""), (Changes{{3, "y"}}));
+  EXPECT_EQ(ParseMessageCommands("mes 3:\"short header\""), (Changes{{3, "short header"}}));
+}
+
+TEST(MessageMirrorTest, MirrorsChangedLinesOfWritesThatWentThrough) {
+  linktest::FakeDriver inner;
+  MirrorPlatform platform;
+  MessageMirror mirror(inner, platform);
+  std::int32_t status = 0, error = 0, count = 0, count_long = 0;
+  ASSERT_EQ(mirror.RegisterGpibGlobalsForThread(&status, &error, &count, &count_long), 0);
+
+  auto write = [&mirror](const std::string& text) {
+    return mirror.ibwrt(1, text.data(), static_cast<long>(text.size()));
+  };
+  write("MESS 2:\"  ATTEN\";MESS 1:\"  COMP\"");
+  write("MESS 2:\"  ATTEN\"");  // unchanged: nothing to tell
+  using Mirrored = std::vector<std::pair<int, std::string>>;
+  EXPECT_EQ(platform.mirrored, (Mirrored{{2, "  ATTEN"}, {1, "  COMP"}}));
+
+  // A write the bus refused changed nothing on the instrument.
+  inner.Script("ibwrt", linktest::Error(gpib::ENOL));
+  EXPECT_NE(write("MESS 5:\"lost\"") & gpib::ERR, 0);
+  EXPECT_EQ(status & gpib::ERR, gpib::ERR);
+  EXPECT_EQ(error, gpib::ENOL);
+  EXPECT_EQ(platform.mirrored.size(), 2u);
+
+  // Clearing tells only the lines that had text.
+  platform.mirrored.clear();
+  write("MESS CLR,9:\"         *** CLOSING PROGRAM ***\"");
+  EXPECT_EQ(platform.mirrored,
+            (Mirrored{{1, ""}, {2, ""}, {9, "         *** CLOSING PROGRAM ***"}}));
+  // Everything reaches the instrument unchanged.
+  EXPECT_EQ(inner.written.back(), "MESS CLR,9:\"         *** CLOSING PROGRAM ***\"");
+}
+
+}  // namespace
+}  // namespace kc
