@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "lib/curses_platform.h"
+#include "lib/message_mirror.h"
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
 #include "link/linux_gpib_driver.h"
@@ -66,6 +68,11 @@ void BuildSimBench(const Options& options, Platform& platform, bool terminal, Si
   model->SetBench(bench.sources.get());
   shown->SetMeasurement(std::move(model));
   bench.hand = std::make_unique<BenchHand>(*shown, *bench.sources);
+  // The full-screen window draws the instrument's front panel.
+  if (auto* window = dynamic_cast<CursesPlatform*>(&platform)) {
+    bench.panel = std::make_unique<FrontPanelLink>(*window, *bench.bus, *shown, options.bus.address,
+                                                   bench.sources.get());
+  }
 
   for (const SimDeviceOption& device : options.sim_devices) {
     std::string error;
@@ -122,6 +129,13 @@ Outcome RunOnPlatform(const Options& options, Platform& platform, bool terminal,
     real_bus = MakeRealDriver(options.bus, platform, err);
     driver = real_bus.get();
   }
+  // The window mirrors the message lines written to a real instrument.
+  std::unique_ptr<MessageMirror> mirror;
+  if (options.bus.kind != BusName::Kind::kSim) {
+    if (auto* window = dynamic_cast<CursesPlatform*>(&platform)) window->ShowMirror();
+    mirror = std::make_unique<MessageMirror>(*driver, platform);
+    driver = mirror.get();
+  }
   std::unique_ptr<TracingDriver> tracer;
   if (trace != nullptr) {
     tracer = std::make_unique<TracingDriver>(*driver, platform.clock(), *trace);
@@ -165,7 +179,13 @@ int RunCheckout(const Options& options, std::ostream& out, std::ostream& err) {
     }
     bool terminal = isatty(STDIN_FILENO) != 0 && isatty(STDOUT_FILENO) != 0;
     std::ostream* trace_stream = trace.is_open() ? &trace : nullptr;
-    if (terminal) {
+    // A terminal gets the full-screen window; one without a usable terminal
+    // description gets the line-oriented view.
+    std::unique_ptr<CursesPlatform> window;
+    if (terminal) window = CursesPlatform::Open(*clock);
+    if (window) {
+      outcome = RunOnPlatform(options, *window, true, trace_stream, err);
+    } else if (terminal) {
       TerminalPlatform platform(*clock);
       outcome = RunOnPlatform(options, platform, true, trace_stream, err);
     } else {

@@ -16,6 +16,8 @@
 
 namespace kc {
 
+class FrontPanelLink;
+
 // The simulated bus with its oscilloscope, the extra devices and whoever
 // stands at the instrument.
 struct SimBench {
@@ -26,6 +28,8 @@ struct SimBench {
   // hands on them.
   std::unique_ptr<SourceBench> sources;
   std::unique_ptr<BenchHand> hand;
+  // The full-screen window's front panel on the instrument, when there is one.
+  std::unique_ptr<FrontPanelLink> panel;
 
   SimBench();
   ~SimBench();

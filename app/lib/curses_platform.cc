@@ -1,0 +1,705 @@
+#include "lib/curses_platform.h"
+
+#include <langinfo.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#include "sim/screen_text.h"
+#include "sim/sim_bus.h"
+#include "sim/sim_scope.h"
+
+// Last, and functions only: curses defines ERR and OK, and its macros (move,
+// clear, timeout...) would clash with ordinary names.
+#define NCURSES_NOMACROS
+#include <curses.h>
+
+namespace kc {
+
+namespace {
+
+// Real-time and virtual ticks of the event pump.
+constexpr double kRealTick = 0.005;
+constexpr double kVirtualTick = 0.001;
+// Longest real-time slice of a wait between looks at the window.
+constexpr double kWaitSlice = 0.05;
+// Under a virtual clock a wait still looks at the keyboard this long.
+constexpr double kVirtualWaitPoll = 0.05;
+// How long a dialog waits for input between redraws.
+constexpr double kDialogPoll = 0.1;
+// Times an input that poll() reports ready may read as nothing before the
+// terminal counts as gone (end of file).
+constexpr int kEmptyReadsForGone = 3;
+constexpr auto kBellFlash = std::chrono::milliseconds(250);
+constexpr auto kPressShown = std::chrono::milliseconds(180);
+// How often the front panel looks at the instrument (acquiring its traces
+// takes a while).
+constexpr auto kProbeInterval = std::chrono::milliseconds(100);
+constexpr int kEscape = 27;
+constexpr int kCtrlC = 3;
+constexpr int kCtrlL = 12;
+constexpr int kMenuOffButton = 6;
+
+// What is needed to give the terminal back from a signal handler: the
+// settings from before, and the bytes that leave the full-screen mode. Only
+// async-signal-safe calls touch it there.
+struct Rescue {
+  volatile std::sig_atomic_t armed = 0;
+  int fd = STDOUT_FILENO;
+  int in_fd = STDIN_FILENO;
+  termios settings{};
+  char leave[256] = {};
+  std::size_t leave_length = 0;
+};
+Rescue g_rescue;
+volatile std::sig_atomic_t g_hangup = 0;
+struct sigaction g_previous_hangup {};
+struct sigaction g_previous_term {};
+
+void RescueTerminal() {
+  if (g_rescue.armed == 0) return;
+  g_rescue.armed = 0;
+  std::size_t done = 0;
+  while (done < g_rescue.leave_length) {
+    ssize_t n = ::write(g_rescue.fd, g_rescue.leave + done, g_rescue.leave_length - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  tcsetattr(g_rescue.in_fd, TCSAFLUSH, &g_rescue.settings);
+}
+
+extern "C" void CursesRescueAtExit() {
+  RescueTerminal();
+}
+
+extern "C" void CursesOnHangup(int) {
+  g_hangup = 1;
+}
+
+extern "C" void CursesOnTerminate(int signal_number) {
+  RescueTerminal();
+  // Die of the signal as the shell expects.
+  std::signal(signal_number, SIG_DFL);
+  raise(signal_number);
+}
+
+void AppendLeave(const char* text) {
+  if (text == nullptr || text == reinterpret_cast<const char*>(-1)) return;
+  std::size_t length = std::strlen(text);
+  if (g_rescue.leave_length + length >= sizeof g_rescue.leave) return;
+  std::memcpy(g_rescue.leave + g_rescue.leave_length, text, length);
+  g_rescue.leave_length += length;
+}
+
+// Colour pairs, one per look.
+enum Pair : short {
+  kPairCaption = 1,
+  kPairClose,
+  kPairFrame,
+  kPairFlash,
+  kPairScreen,
+  kPairScreenText,
+  kPairGraticule,
+  kPairTrace1,
+  kPairTrace2,
+  kPairTrace3,
+  kPairButton,
+  kPairPressed,
+  kPairOn,
+  kPairWarning,
+  kPairDialog,
+  kPairDialogTitle,
+  kPairCritical,
+  kPairExclamation,
+};
+
+void InitPairs() {
+  init_pair(kPairCaption, COLOR_WHITE, COLOR_BLUE);
+  init_pair(kPairClose, COLOR_WHITE, COLOR_RED);
+  init_pair(kPairFrame, COLOR_CYAN, -1);
+  init_pair(kPairFlash, COLOR_BLACK, COLOR_YELLOW);
+  init_pair(kPairScreen, COLOR_WHITE, COLOR_BLACK);
+  init_pair(kPairScreenText, COLOR_WHITE, COLOR_BLACK);
+  init_pair(kPairGraticule, COLOR_BLUE, COLOR_BLACK);
+  init_pair(kPairTrace1, COLOR_GREEN, COLOR_BLACK);
+  init_pair(kPairTrace2, COLOR_CYAN, COLOR_BLACK);
+  init_pair(kPairTrace3, COLOR_MAGENTA, COLOR_BLACK);
+  init_pair(kPairButton, COLOR_BLACK, COLOR_WHITE);
+  init_pair(kPairPressed, COLOR_BLACK, COLOR_YELLOW);
+  init_pair(kPairOn, COLOR_GREEN, -1);
+  init_pair(kPairWarning, COLOR_YELLOW, -1);
+  init_pair(kPairDialog, COLOR_BLACK, COLOR_WHITE);
+  init_pair(kPairDialogTitle, COLOR_WHITE, COLOR_BLUE);
+  init_pair(kPairCritical, COLOR_WHITE, COLOR_RED);
+  init_pair(kPairExclamation, COLOR_BLACK, COLOR_YELLOW);
+}
+
+attr_t Attribute(Style style, bool colours) {
+  auto pair = [colours](short number, attr_t plain) {
+    return colours ? static_cast<attr_t>(COLOR_PAIR(number)) : plain;
+  };
+  switch (style) {
+    case Style::kNormal:
+    case Style::kStatus:
+      return A_NORMAL;
+    case Style::kCaption:
+      return pair(kPairCaption, A_REVERSE) | A_BOLD;
+    case Style::kCaptionClose:
+      return pair(kPairClose, A_REVERSE) | A_BOLD;
+    case Style::kHint:
+      return A_BOLD;
+    case Style::kFrame:
+      return pair(kPairFrame, A_NORMAL);
+    case Style::kFrameFlash:
+      return pair(kPairFlash, A_REVERSE) | A_BOLD;
+    case Style::kFrameTitle:
+      return pair(kPairFrame, A_NORMAL) | A_BOLD;
+    case Style::kScreen:
+      return pair(kPairScreen, A_NORMAL);
+    case Style::kScreenText:
+      return pair(kPairScreenText, A_NORMAL) | A_BOLD;
+    case Style::kGraticule:
+      return pair(kPairGraticule, A_DIM);
+    case Style::kTrace1:
+      return pair(kPairTrace1, A_NORMAL) | A_BOLD;
+    case Style::kTrace2:
+      return pair(kPairTrace2, A_NORMAL) | A_BOLD;
+    case Style::kTrace3:
+      return pair(kPairTrace3, A_NORMAL) | A_BOLD;
+    case Style::kButton:
+      return pair(kPairButton, A_REVERSE);
+    case Style::kButtonPressed:
+      return pair(kPairPressed, A_NORMAL) | A_BOLD;
+    case Style::kIndicatorOn:
+      return pair(kPairOn, A_BOLD) | A_BOLD;
+    case Style::kIndicatorOff:
+    case Style::kHelp:
+      return A_DIM;
+    case Style::kWarning:
+      return pair(kPairWarning, A_NORMAL) | A_BOLD;
+    case Style::kIntro:
+      return pair(kPairCaption, A_REVERSE) | A_BOLD;
+    case Style::kDialog:
+    case Style::kDialogButton:
+      return pair(kPairDialog, A_REVERSE);
+    case Style::kDialogTitle:
+    case Style::kIconInformation:
+      return pair(kPairDialogTitle, A_NORMAL) | A_BOLD;
+    case Style::kDialogButtonSelected:
+      return pair(kPairDialogTitle, A_NORMAL) | A_BOLD | A_UNDERLINE;
+    case Style::kIconCritical:
+      return pair(kPairCritical, A_NORMAL) | A_BOLD;
+    case Style::kIconExclamation:
+      return pair(kPairExclamation, A_NORMAL) | A_BOLD;
+  }
+  return A_NORMAL;
+}
+
+// A stand-in from plain ASCII for a character a terminal without UTF-8
+// cannot show.
+char AsciiFor(const std::string& glyph, Style style) {
+  if (glyph.size() == 1) return glyph[0];
+  static const struct {
+    const char* glyph;
+    char ascii;
+  } kTable[] = {
+      {"\u2500", '-'}, {"\u2502", '|'}, {"\u250c", '+'}, {"\u2510", '+'}, {"\u2514", '+'},
+      {"\u2518", '+'}, {"\u2588", '#'}, {"\u00b5", 'u'}, {"\u03a9", 'O'}, {"\u2193", 'v'},
+      {"\u2191", '^'}, {"\u00d7", 'x'}, {"\u25cf", '*'}, {"\u2026", '.'},
+  };
+  for (const auto& entry : kTable) {
+    if (glyph == entry.glyph) return entry.ascii;
+  }
+  // Braille: the trace as stars, the graticule as dots.
+  if (glyph.size() == 3 && static_cast<unsigned char>(glyph[0]) == 0xE2 &&
+      (static_cast<unsigned char>(glyph[1]) & 0xFC) == 0xA0) {
+    return style == Style::kGraticule ? '.' : '*';
+  }
+  return '?';
+}
+
+double Seconds(std::chrono::steady_clock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+
+}  // namespace
+
+std::unique_ptr<CursesPlatform> CursesPlatform::Open(Clock& clock) {
+  std::unique_ptr<CursesPlatform> platform(new CursesPlatform(clock));
+  if (!platform->Start()) return nullptr;
+  return platform;
+}
+
+CursesPlatform::CursesPlatform(Clock& clock) : clock_(clock) {}
+
+bool CursesPlatform::Start() {
+  if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) return false;
+  const char* term = std::getenv("TERM");
+  if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) return false;
+  // Only the character type follows the environment: numbers keep their
+  // decimal point whatever the language.
+  std::setlocale(LC_CTYPE, "");
+  utf8_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+
+  if (tcgetattr(STDIN_FILENO, &g_rescue.settings) != 0) return false;
+  screen_ = newterm(nullptr, stdout, stdin);
+  if (screen_ == nullptr) return false;
+  set_term(screen_);
+  started_ = true;
+
+  g_rescue.leave_length = 0;
+  AppendLeave("\x1b[?1000l\x1b[?1002l\x1b[?1006l");
+  AppendLeave(tigetstr("sgr0"));
+  AppendLeave(tigetstr("rmcup"));
+  AppendLeave(tigetstr("cnorm"));
+  g_rescue.armed = 1;
+  static bool at_exit_registered = false;
+  if (!at_exit_registered) {
+    std::atexit(CursesRescueAtExit);
+    at_exit_registered = true;
+  }
+  InterruptWatch::SetLastWords(RescueTerminal);
+  struct sigaction action {};
+  sigemptyset(&action.sa_mask);
+  action.sa_handler = CursesOnHangup;
+  g_hangup = 0;
+  sigaction(SIGHUP, &action, &g_previous_hangup);
+  action.sa_handler = CursesOnTerminate;
+  sigaction(SIGTERM, &action, &g_previous_term);
+
+  // Ctrl-C stays a signal, so that it is seen even while the program is
+  // blocked in a driver call.
+  cbreak();
+  noecho();
+  nonl();
+  keypad(stdscr, TRUE);
+  nodelay(stdscr, TRUE);
+  set_escdelay(25);
+  curs_set(0);
+  mousemask(BUTTON1_PRESSED | BUTTON1_CLICKED, nullptr);
+  mouseinterval(0);
+  if (has_colors()) {
+    start_color();
+    use_default_colors();
+    InitPairs();
+    colours_ = true;
+  }
+  dirty_ = true;
+  return true;
+}
+
+CursesPlatform::~CursesPlatform() {
+  if (!started_) return;
+  g_rescue.armed = 0;
+  endwin();
+  delscreen(screen_);
+  InterruptWatch::SetLastWords(nullptr);
+  sigaction(SIGHUP, &g_previous_hangup, nullptr);
+  sigaction(SIGTERM, &g_previous_term, nullptr);
+}
+
+void CursesPlatform::TakeSignals() {
+  if (g_hangup != 0) {
+    g_hangup = 0;
+    MarkGone();
+  }
+  if (InterruptWatch::Take()) OnCtrlC();
+}
+
+void CursesPlatform::MarkGone() {
+  gone_ = true;
+  // The terminal is gone: the window is closed.
+  if (!closing_ && !close_pending()) RequestClose();
+}
+
+void CursesPlatform::OnCtrlC() {
+  if (closing_ || close_pending()) EndProcess(kExitInterrupted, "interrupted while closing");
+  view_.note = "Closing... (Ctrl-C again ends at once)";
+  dirty_ = true;
+  RequestClose();
+}
+
+bool CursesPlatform::ReadInput(double seconds) {
+  if (gone_) return false;
+  auto deadline = UiClock::now() + std::chrono::duration_cast<UiClock::duration>(
+                                       std::chrono::duration<double>(std::max(0.0, seconds)));
+  bool any = false;
+  int empty_reads = 0;
+  for (;;) {
+    int key = getch();
+    if (key != ERR) {
+      HandleKey(key);
+      any = true;
+      continue;
+    }
+    if (any) return true;
+    double left = Seconds(deadline - UiClock::now());
+    if (left <= 0) return false;
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    int ready = poll(&input, 1, static_cast<int>(left * 1000.0 + 0.999));
+    if (ready < 0) {
+      // A signal: a resize shows up as a key, anything else is taken by
+      // the caller.
+      if (errno != EINTR) return false;
+      key = getch();
+      if (key == ERR) return false;
+      HandleKey(key);
+      return true;
+    }
+    if (ready == 0) return false;
+    if ((input.revents & POLLIN) == 0 || ++empty_reads > kEmptyReadsForGone) {
+      MarkGone();
+      return false;
+    }
+  }
+}
+
+void CursesPlatform::PressButton(int button) {
+  pressed_ = button;
+  press_until_ = UiClock::now() + kPressShown;
+  dirty_ = true;
+  DeliverKey(button == kMenuOffButton ? 'M' : '0' + button);
+}
+
+void CursesPlatform::HandleMouse() {
+  MEVENT event{};
+  if (getmouse(&event) != OK) return;
+  if ((event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)) == 0) return;
+  Hit hit = layout_.HitTest(event.y, event.x, view_.intro.has_value(), view_.dialog.has_value());
+  switch (hit.target) {
+    case Target::kNone:
+      break;
+    case Target::kIntro:
+      Click();
+      break;
+    case Target::kClose:
+      if (!closing_ && !close_pending()) OnCtrlC();
+      break;
+    case Target::kBezel:
+      PressButton(hit.button);
+      break;
+    case Target::kMenuOff:
+      PressButton(kMenuOffButton);
+      break;
+    case Target::kDialogOk:
+      dialog_answer_ = MsgAnswer::kOk;
+      break;
+    case Target::kDialogCancel:
+      dialog_answer_ = MsgAnswer::kCancel;
+      break;
+  }
+}
+
+void CursesPlatform::HandleKey(int key) {
+  if (key == KEY_RESIZE || key == kCtrlL) {
+    if (key == kCtrlL) clearok(curscr, TRUE);
+    dirty_ = true;
+    return;
+  }
+  if (key == KEY_MOUSE) {
+    HandleMouse();
+    return;
+  }
+  if (key == kCtrlC) {
+    OnCtrlC();
+    return;
+  }
+  if (view_.dialog) {
+    DialogView& dialog = *view_.dialog;
+    bool ok_cancel = dialog.buttons == MsgButtons::kOkCancel;
+    switch (key) {
+      case KEY_LEFT:
+      case KEY_RIGHT:
+      case KEY_UP:
+      case KEY_DOWN:
+      case KEY_BTAB:
+      case '\t':
+        if (ok_cancel) {
+          dialog.selected = dialog.selected == MsgAnswer::kOk ? MsgAnswer::kCancel : MsgAnswer::kOk;
+          dirty_ = true;
+        }
+        break;
+      case '\r':
+      case '\n':
+      case KEY_ENTER:
+      case ' ':
+        dialog_answer_ = dialog.selected;
+        break;
+      case kEscape:
+        dialog_answer_ = ok_cancel ? MsgAnswer::kCancel : MsgAnswer::kOk;
+        break;
+      case 'o':
+      case 'O':
+        dialog_answer_ = MsgAnswer::kOk;
+        break;
+      case 'c':
+      case 'C':
+        if (ok_cancel) dialog_answer_ = MsgAnswer::kCancel;
+        break;
+      default:
+        break;
+    }
+    return;
+  }
+  if (view_.intro) {
+    Click();
+    return;
+  }
+  if (key >= '1' && key <= '5') {
+    PressButton(key - '0');
+  } else if (key == 'm' || key == 'M') {
+    PressButton(kMenuOffButton);
+  } else if ((key == 'u' || key == 'U') && toggle_cable_) {
+    toggle_cable_();
+    dirty_ = true;
+  }
+}
+
+void CursesPlatform::Refresh() {
+  auto now = UiClock::now();
+  bool flash = now < flash_until_;
+  int pressed = now < press_until_ ? pressed_ : 0;
+  PanelView& panel = view_.panel;
+  if (flash != panel.bell_flash || pressed != panel.pressed) {
+    panel.bell_flash = flash;
+    panel.pressed = pressed;
+    dirty_ = true;
+  }
+  if (!probe_ || now < next_probe_) return;
+  next_probe_ = now + kProbeInterval;
+  PanelProbe probe = probe_();
+  if (!(probe.settings == panel.settings) || !(probe.bench == panel.bench) ||
+      probe.acquired != panel.acquired || probe.service_request != panel.service_request ||
+      probe.cable_plugged != panel.cable_plugged) {
+    panel.settings = std::move(probe.settings);
+    panel.bench = std::move(probe.bench);
+    panel.acquired = std::move(probe.acquired);
+    panel.service_request = probe.service_request;
+    panel.cable_plugged = probe.cable_plugged;
+    dirty_ = true;
+  }
+}
+
+void CursesPlatform::Draw() {
+  int rows = 0;
+  int cols = 0;
+  getmaxyx(stdscr, rows, cols);
+  Canvas canvas(cols, rows);
+  layout_ = DrawWindow(view_, canvas);
+  for (int r = 0; r < rows; ++r) {
+    int c = 0;
+    while (c < cols) {
+      Style style = canvas.at(r, c).style;
+      std::string run;
+      int start = c;
+      for (; c < cols && canvas.at(r, c).style == style; ++c) {
+        const std::string& glyph = canvas.at(r, c).glyph;
+        run += utf8_ ? glyph : std::string(1, AsciiFor(glyph, style));
+      }
+      attrset(Attribute(style, colours_));
+      mvaddstr(r, start, run.c_str());
+    }
+  }
+  attrset(A_NORMAL);
+  wnoutrefresh(stdscr);
+  doupdate();
+  dirty_ = false;
+}
+
+void CursesPlatform::DrawIfNeeded() {
+  if (dirty_ && !gone_) Draw();
+}
+
+void CursesPlatform::PumpEvents() {
+  TakeSignals();
+  Refresh();
+  DrawIfNeeded();
+  if (clock_.is_virtual()) {
+    ReadInput(0);
+  } else {
+    // The wait for input is this pump's tick.
+    double start = clock_.Elapsed();
+    for (;;) {
+      double left = kRealTick - (clock_.Elapsed() - start);
+      if (left <= 0) break;
+      if (gone_) {
+        clock_.Pass(left);
+        break;
+      }
+      ReadInput(left);
+    }
+  }
+  TakeSignals();
+  Refresh();
+  DrawIfNeeded();
+  if (close_pending()) closing_ = true;
+  DeliverEvents();
+  if (clock_.is_virtual()) clock_.Pass(kVirtualTick);
+}
+
+bool CursesPlatform::WaitIdle(double max_seconds) {
+  TakeSignals();
+  if (close_pending()) return true;
+  Refresh();
+  DrawIfNeeded();
+  if (clock_.is_virtual()) {
+    ReadInput(std::min(max_seconds, kVirtualWaitPoll));
+    clock_.Pass(max_seconds);
+  } else {
+    double end = clock_.Elapsed() + max_seconds;
+    while (!close_pending()) {
+      double left = end - clock_.Elapsed();
+      if (left <= 0) break;
+      double slice = std::min(left, kWaitSlice);
+      if (gone_) {
+        clock_.Pass(slice);
+      } else if (ReadInput(slice)) {
+        // Back to the caller after input: a bezel press may end its wait.
+        break;
+      }
+      TakeSignals();
+      Refresh();
+      DrawIfNeeded();
+    }
+  }
+  TakeSignals();
+  Refresh();
+  DrawIfNeeded();
+  return close_pending();
+}
+
+void CursesPlatform::SetCaption(const std::string& text) {
+  view_.caption = text;
+  dirty_ = true;
+}
+
+void CursesPlatform::SetHint(const std::string& text) {
+  view_.hint = text;
+  dirty_ = true;
+}
+
+void CursesPlatform::ShowIntro(const std::string& text) {
+  view_.intro = text;
+  dirty_ = true;
+  DrawIfNeeded();
+}
+
+void CursesPlatform::HideIntro() {
+  view_.intro.reset();
+  dirty_ = true;
+}
+
+MsgAnswer CursesPlatform::MessageBox(const std::string& prompt, const std::string& title,
+                                     MsgIcon icon, MsgButtons buttons) {
+  bool ok_cancel = buttons == MsgButtons::kOkCancel;
+  // Nobody is left to answer: the safe answer.
+  MsgAnswer unattended = ok_cancel ? MsgAnswer::kCancel : MsgAnswer::kOk;
+  TakeSignals();
+  if (gone_) return unattended;
+  view_.dialog = DialogView{title, prompt, icon, buttons, MsgAnswer::kOk};
+  dialog_answer_.reset();
+  dirty_ = true;
+  // The dialog goes away however the wait ends (a second Ctrl-C ends the run
+  // from here).
+  struct Dismiss {
+    CursesPlatform& platform;
+    ~Dismiss() {
+      platform.view_.dialog.reset();
+      platform.dirty_ = true;
+    }
+  } dismiss{*this};
+  while (!dialog_answer_) {
+    Refresh();
+    DrawIfNeeded();
+    ReadInput(kDialogPoll);
+    TakeSignals();
+    if (gone_ && !dialog_answer_) dialog_answer_ = unattended;
+  }
+  return *dialog_answer_;
+}
+
+void CursesPlatform::ShowInstrumentScreen(const std::vector<std::string>& lines, int bells) {
+  if (view_.panel.kind == PanelView::Kind::kNone) view_.panel.kind = PanelView::Kind::kSimulated;
+  view_.panel.lines = lines;
+  if (bells_seen_ >= 0 && bells > bells_seen_) flash_until_ = UiClock::now() + kBellFlash;
+  bells_seen_ = bells;
+  dirty_ = true;
+  Refresh();
+}
+
+void CursesPlatform::MirrorMessageLine(int line, const std::string& text) {
+  if (line < 1 || line > kScreenRows) return;
+  if (view_.panel.kind == PanelView::Kind::kNone) view_.panel.kind = PanelView::Kind::kMirror;
+  view_.panel.lines.resize(kScreenRows);
+  view_.panel.lines[static_cast<std::size_t>(line - 1)] = RenderScreenText(text);
+  dirty_ = true;
+}
+
+void CursesPlatform::ShowFrontPanel(std::string model, std::function<PanelProbe()> probe,
+                                    std::function<void()> toggle_cable) {
+  view_.panel.kind = PanelView::Kind::kSimulated;
+  view_.panel.model = std::move(model);
+  probe_ = std::move(probe);
+  toggle_cable_ = std::move(toggle_cable);
+  dirty_ = true;
+  Refresh();
+}
+
+void CursesPlatform::ShowMirror() {
+  view_.panel.kind = PanelView::Kind::kMirror;
+  view_.panel.lines.resize(kScreenRows);
+  dirty_ = true;
+}
+
+void CursesPlatform::ForgetBench() {
+  probe_ = nullptr;
+  toggle_cable_ = nullptr;
+}
+
+FrontPanelLink::FrontPanelLink(CursesPlatform& platform, SimBus& bus, SimScope& scope, int address,
+                               const SourceBench* sources)
+    : platform_(platform), bus_(bus), scope_(scope), address_(address), sources_(sources) {
+  platform_.ShowFrontPanel(
+      scope_.model(),
+      [this] {
+        CursesPlatform::PanelProbe probe;
+        probe.settings = ReadSettings(scope_);
+        if (sources_ != nullptr) probe.bench = DescribeBench(*sources_);
+        if (scope_.measurement() != nullptr) {
+          // What the screen shows: the displayed traces as acquired.
+          std::vector<AcquiredTrace> traces;
+          const InstrumentSettings& settings = probe.settings;
+          if (settings.channels[0].shown) traces.push_back({0, scope_.EyeTrace(Trace::kCh1)});
+          if (settings.channels[1].shown) traces.push_back({1, scope_.EyeTrace(Trace::kCh2)});
+          if (settings.add_shown) traces.push_back({2, scope_.EyeTrace(Trace::kAdd)});
+          probe.acquired = std::move(traces);
+        }
+        probe.service_request = plugged_ && scope_.RequestingService();
+        probe.cable_plugged = plugged_;
+        return probe;
+      },
+      [this] { ToggleCable(); });
+}
+
+FrontPanelLink::~FrontPanelLink() {
+  platform_.ForgetBench();
+  if (!plugged_) ToggleCable();
+}
+
+void FrontPanelLink::ToggleCable() {
+  if (plugged_) {
+    bus_.StopAnswering(address_, 0);
+  } else {
+    bus_.ResumeAnswering(address_);
+  }
+  plugged_ = !plugged_;
+}
+
+}  // namespace kc

@@ -1,0 +1,152 @@
+// The platform as a full-screen terminal window: the caption and hint at the
+// top, the intro as a centred panel, message boxes as centred modal dialogs,
+// and below the hint either the simulated instrument's front panel or the
+// mirror of the message lines written to a real one (front_panel.h draws it).
+//
+// Keys: 1..5 press the bezel buttons, M pressed twice is MENU OFF twice, U
+// pulls or replugs the simulated instrument's GPIB cable; in a dialog the
+// arrow keys and Tab choose a button, Enter takes it, Esc is Cancel (OK when
+// there is no Cancel). Any key or click closes the intro. The mouse presses
+// the bezel buttons (or their labels), MENU OFF, the dialog buttons and the
+// caption's close mark.
+//
+// Ctrl-C, SIGINT, SIGHUP (the terminal closed) and a click on the close mark
+// are the window's close request; Ctrl-C again while closing ends at once.
+// The terminal is restored on every way out, SIGTERM included.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lib/front_panel.h"
+#include "platform/headless_platform.h"
+#include "platform/platform.h"
+
+// The curses screen, declared as curses does.
+struct screen;
+typedef struct screen SCREEN;  // NOLINT(modernize-use-using)
+
+namespace kc {
+
+class SimBus;
+class SimScope;
+class SourceBench;
+
+class CursesPlatform : public Platform {
+ public:
+  // What the simulated front panel shows besides the message lines, read
+  // again a few times a second while the window looks at the instrument.
+  struct PanelProbe {
+    InstrumentSettings settings;
+    BenchStatus bench;
+    std::optional<std::vector<AcquiredTrace>> acquired;
+    bool service_request = false;
+    bool cable_plugged = true;
+  };
+
+  // Takes over the terminal on standard input and output; nullptr when it
+  // cannot (no terminal description, not a terminal).
+  static std::unique_ptr<CursesPlatform> Open(Clock& clock);
+  ~CursesPlatform() override;
+  CursesPlatform(const CursesPlatform&) = delete;
+  CursesPlatform& operator=(const CursesPlatform&) = delete;
+
+  Clock& clock() override { return clock_; }
+  void PumpEvents() override;
+  bool WaitIdle(double max_seconds) override;
+  void SetCaption(const std::string& text) override;
+  void SetHint(const std::string& text) override;
+  void ShowIntro(const std::string& text) override;
+  void HideIntro() override;
+  MsgAnswer MessageBox(const std::string& prompt, const std::string& title, MsgIcon icon,
+                       MsgButtons buttons) override;
+  // Lines with their glyphs already rendered.
+  void ShowInstrumentScreen(const std::vector<std::string>& lines, int bells) override;
+  // A line as sent (escapes rendered here); line 1..16.
+  void MirrorMessageLine(int line, const std::string& text) override;
+
+  // The panel below the hint is the simulated instrument's front panel.
+  // `probe` is asked for the settings, the bench and the indicators;
+  // `toggle_cable` pulls or replugs the instrument's GPIB cable (may be empty).
+  void ShowFrontPanel(std::string model, std::function<PanelProbe()> probe,
+                      std::function<void()> toggle_cable);
+  // The panel below the hint mirrors a real instrument's message lines.
+  void ShowMirror();
+  // Drops the hooks into the run's bench (before the bench goes away).
+  void ForgetBench();
+
+ private:
+  using UiClock = std::chrono::steady_clock;
+
+  explicit CursesPlatform(Clock& clock);
+  bool Start();
+
+  // Reads and handles input for up to `seconds` of real time; true when a
+  // key or click was handled. Returns early on any input.
+  bool ReadInput(double seconds);
+  void HandleKey(int key);
+  void HandleMouse();
+  void PressButton(int button);
+  void OnCtrlC();
+  // The terminal went away (hang-up, end of input): the window closes.
+  void MarkGone();
+  void TakeSignals();
+  // Reads the probe; marks the window for drawing when anything changed.
+  void Refresh();
+  void Draw();
+  void DrawIfNeeded();
+
+  Clock& clock_;
+  SCREEN* screen_ = nullptr;
+  bool started_ = false;
+  bool utf8_ = true;
+  bool colours_ = false;
+  bool gone_ = false;  // the terminal went away
+  bool closing_ = false;
+  bool dirty_ = true;
+  WindowView view_;
+  Layout layout_;
+  std::function<PanelProbe()> probe_;
+  std::function<void()> toggle_cable_;
+  int bells_seen_ = -1;
+  int pressed_ = 0;
+  // Real-time ends of the short visual effects.
+  UiClock::time_point flash_until_{};
+  UiClock::time_point press_until_{};
+  UiClock::time_point next_probe_{};
+  // The dialog being answered, set by the mouse or the keys.
+  std::optional<MsgAnswer> dialog_answer_;
+  InterruptWatch interrupts_;
+};
+
+// Ties the front panel of a curses window to the simulated instrument at
+// `address` on `bus` for as long as it lives: the settings, the traces the
+// instrument acquires, the service-request indicator, what `sources` (may be
+// null: nothing) has connected, and the GPIB cable (U pulls it, so that the
+// instrument neither listens nor talks, and plugs it in again).
+class FrontPanelLink {
+ public:
+  FrontPanelLink(CursesPlatform& platform, SimBus& bus, SimScope& scope, int address,
+                 const SourceBench* sources);
+  // Forgets the window's hooks and plugs the cable back in.
+  ~FrontPanelLink();
+  FrontPanelLink(const FrontPanelLink&) = delete;
+  FrontPanelLink& operator=(const FrontPanelLink&) = delete;
+
+  void ToggleCable();
+  bool plugged() const { return plugged_; }
+
+ private:
+  CursesPlatform& platform_;
+  SimBus& bus_;
+  SimScope& scope_;
+  int address_;
+  const SourceBench* sources_;
+  bool plugged_ = true;
+};
+
+}  // namespace kc
