@@ -37,7 +37,7 @@ std::string NrToStr(Single& value, Single& format) {
   // A value that is not a finite number is formatted as 0.
   if (!std::isfinite(value)) value = 0;
   const bool negative = value < 0;
-  const std::string fallback = PlainNumber(value);
+  std::string fallback = PlainNumber(value);
 
   format = magnitude;
   const double scale = std::pow(10.0, decimals);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -161,7 +162,8 @@ bool TerminalPlatform::FillBuffer(double seconds) {
     return false;
   }
   pollfd fds{in_fd_, POLLIN, 0};
-  int timeout_ms = static_cast<int>(std::max(0.0, seconds) * 1000.0 + 0.5);
+  // A day at most: longer waits would not fit poll()'s milliseconds.
+  int timeout_ms = static_cast<int>(std::lround(std::clamp(seconds, 0.0, 86400.0) * 1000.0));
   int ready = poll(&fds, 1, timeout_ms);
   if (ready <= 0) return false;
   unsigned char bytes[64];

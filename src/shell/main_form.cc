@@ -203,10 +203,8 @@ void MainForm::Form_Activate() {
       case 15:
         menu_page = 2;
         break;
-      case 16:
-        Trigger(LastButton);
-        break;
-      case 17:
+      case 16:  // A trigger
+      case 17:  // B trigger
         Trigger(LastButton);
         break;
       case 18:
