@@ -1,11 +1,14 @@
 // The built program in a real terminal: each test starts it in its own tmux
 // server (120 x 40), types at it, clicks it and reads the screen as a person
 // would see it. Every wait is bounded; the server is killed at the end.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -150,6 +153,66 @@ std::optional<std::pair<int, int>> Locate(const std::string& screen, const std::
   return std::nullopt;
 }
 
+// The simulated instrument served as a network GPIB adapter by the
+// kalventa-sim program, for as long as it lives.
+class AdapterServer {
+ public:
+  // Starts it on a free loopback port; false when it does not say where.
+  bool Start(const std::string& binary, const std::vector<std::string>& args) {
+    int out[2];
+    if (pipe(out) != 0) return false;
+    pid_ = fork();
+    if (pid_ == 0) {
+      int null = open("/dev/null", O_RDWR);
+      dup2(null, 0);
+      dup2(out[1], 1);
+      dup2(null, 2);
+      close(out[0]);
+      std::vector<std::string> all = {binary, "--listen", "127.0.0.1:0"};
+      all.insert(all.end(), args.begin(), args.end());
+      std::vector<char*> argv;
+      for (std::string& arg : all) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(binary.c_str(), argv.data());
+      _exit(126);
+    }
+    close(out[1]);
+    // "listening on 127.0.0.1:PORT"
+    std::string line;
+    pollfd ready{out[0], POLLIN, 0};
+    char c = 0;
+    while (line.find('\n') == std::string::npos && poll(&ready, 1, 10000) > 0 &&
+           read(out[0], &c, 1) == 1) {
+      line += c;
+    }
+    reader_ = out[0];
+    std::size_t colon = line.rfind(':');
+    if (pid_ < 0 || colon == std::string::npos) return false;
+    port_ = std::atoi(line.c_str() + colon + 1);
+    return port_ > 0;
+  }
+  ~AdapterServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGINT);
+      for (int i = 0; i < 100 && waitpid(pid_, nullptr, WNOHANG) == 0; ++i) {
+        std::this_thread::sleep_for(kPoll);
+      }
+      if (waitpid(pid_, nullptr, WNOHANG) == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+      }
+    }
+    if (reader_ >= 0) close(reader_);
+  }
+
+  int port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  int reader_ = -1;
+  int port_ = 0;
+};
+
 class TerminalSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -292,6 +355,29 @@ TEST_F(TerminalSessionTest, SecondCtrlCWhileClosingEndsAtOnce) {
   session.Keys("C-c");
   // Not the orderly end of the two-second closing sequence.
   EXPECT_EQ(session.WaitExit(), 130) << session.Screen();
+}
+
+TEST_F(TerminalSessionTest, RealBusPanelMirrorsTheMessageLinesSent) {
+  std::string server_binary = binary_.substr(0, binary_.rfind('/')) + "/kalventa-sim";
+  if (access(server_binary.c_str(), X_OK) != 0) GTEST_SKIP() << server_binary << " is not built";
+  AdapterServer server;
+  // The technician there presses PAGE TWO once, then nothing more.
+  ASSERT_TRUE(server.Start(server_binary, {"--operator", "b4"}));
+  TmuxSession session("mirror");
+  ASSERT_TRUE(
+      session.Start(binary_, {"--bus", "prologix://127.0.0.1:" + std::to_string(server.port())}));
+  ASSERT_TRUE(session.WaitFor("Message lines written to the instrument")) << session.last();
+  ASSERT_TRUE(session.WaitFor("CCD     VERT    CMRR    PAGE    PAGE")) << session.last();
+  std::string screen = session.Screen();
+  EXPECT_NE(screen.find("*** KALVENTA CHECKOUT ***"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("Use the Bezel Buttons of the 2440 on GPIB address 1"), std::string::npos);
+  // No simulated front panel: no buttons to press, no bench.
+  EXPECT_EQ(screen.find("[ 1 ]"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("Bench"), std::string::npos) << screen;
+  session.Keys("C-c");
+  ASSERT_TRUE(session.WaitFor("*** CLOSING PROGRAM ***")) << session.last();
+  EXPECT_EQ(session.Screen().find("CCD     VERT"), std::string::npos);
+  EXPECT_EQ(session.WaitExit(), 0) << session.Screen();
 }
 
 TEST_F(TerminalSessionTest, TooSmallATerminalSaysSoAndResizingRedraws) {
