@@ -287,10 +287,12 @@ void DrawPanel(const PanelView& panel, Canvas& canvas, Layout& layout) {
   canvas.Put(row + 5, side, "\u25cf BELL",
              panel.bell_flash ? Style::kIndicatorOn : Style::kIndicatorOff);
 
-  // Under the frame, moved left as far as a long line needs.
+  // Under the frame, moved left together as far as the longer line needs.
+  const std::string lines[] = {BenchLine(panel.bench), SettingsLine(panel.settings)};
+  int longest = std::max(TextWidth(lines[0]), TextWidth(lines[1]));
+  int col = std::max(1, std::min(frame.col, width - 1 - longest));
   int below = frame.row + frame.height;
-  for (const std::string& line : {BenchLine(panel.bench), SettingsLine(panel.settings)}) {
-    int col = std::max(1, std::min(frame.col, width - 1 - TextWidth(line)));
+  for (const std::string& line : lines) {
     canvas.Put(below++, col, line, Style::kStatus, width - 1 - col);
   }
 }

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -55,7 +56,7 @@ class TmuxSession {
   ~TmuxSession() {
     Tmux("kill-server 2>/dev/null");
     if (!dir_.empty()) {
-      unlink((dir_ + "/status").c_str());
+      for (const char* name : {"status", "trace"}) unlink((dir_ + "/" + name).c_str());
       rmdir(dir_.c_str());
     }
   }
@@ -122,6 +123,9 @@ class TmuxSession {
     } while (std::chrono::steady_clock::now() < end);
     return std::nullopt;
   }
+
+  // A directory of the session's own, for files the program writes.
+  const std::string& dir() const { return dir_; }
 
   // The screen as last read, for failure messages.
   const std::string& last() const { return last_; }
@@ -378,6 +382,29 @@ TEST_F(TerminalSessionTest, RealBusPanelMirrorsTheMessageLinesSent) {
   ASSERT_TRUE(session.WaitFor("*** CLOSING PROGRAM ***")) << session.last();
   EXPECT_EQ(session.Screen().find("CCD     VERT"), std::string::npos);
   EXPECT_EQ(session.WaitExit(), 0) << session.Screen();
+}
+
+TEST_F(TerminalSessionTest, ClosingTheTerminalRunsTheClosingSequence) {
+  TmuxSession session("hangup");
+  std::string trace = session.dir() + "/trace";
+  StartAtMenu(session, {"--trace", trace});
+  // The terminal goes away under the program.
+  session.Tmux("kill-server");
+  std::string written;
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  while (written.find("VMO CH2;CH2 COU:GND,POS:-.5") == std::string::npos &&
+         std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(kPoll);
+    std::ifstream file(trace);
+    written.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+  std::size_t notice = written.find("*** CLOSING PROGRAM ***");
+  std::size_t first = written.find("INIT BOTH;CH1 COU:GND,POS:+.5");
+  std::size_t second = written.find("VMO CH2;CH2 COU:GND,POS:-.5");
+  ASSERT_NE(notice, std::string::npos) << written;
+  ASSERT_NE(second, std::string::npos) << written;
+  EXPECT_LT(notice, first);
+  EXPECT_LT(first, second);
 }
 
 TEST_F(TerminalSessionTest, TooSmallATerminalSaysSoAndResizingRedraws) {
