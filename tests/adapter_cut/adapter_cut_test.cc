@@ -114,6 +114,9 @@ bool SendAll(int fd, const char* data, std::size_t size) {
 struct Cut {
   bool to_adapter = true;
   std::size_t bytes = 0;
+  // Instead of closing, the adapter falls silent: connections stay open (new
+  // ones are taken too) and whatever the host sends goes nowhere.
+  bool silence = false;
 };
 
 // Forwards one host connection to the adapter at `upstream`, and cuts it.
@@ -190,16 +193,38 @@ class CuttingProxy {
         if (cut) cut_at_ = SteadyClock::now();
       }
     }
-    ::close(host);
     ::close(adapter);
     // Nothing more gets through: a new connection is closed as soon as it is
-    // made. (The port stays taken, so that no connection lands elsewhere.)
-    while (!stop_) {
-      pollfd entry{listen_fd_, POLLIN, 0};
-      if (::poll(&entry, 1, 10) <= 0) continue;
-      int late = ::accept(listen_fd_, nullptr, nullptr);
-      if (late >= 0) ::close(late);
+    // made, or kept and never answered. (The port stays taken, so that no
+    // connection lands elsewhere.)
+    const bool silence = cut && cut_ && cut_->silence;
+    std::vector<int> silent;
+    if (silence) {
+      silent.push_back(host);
+    } else {
+      ::close(host);
     }
+    while (!stop_) {
+      std::vector<pollfd> entries = {{listen_fd_, POLLIN, 0}};
+      for (int fd : silent) entries.push_back({fd, POLLIN, 0});
+      if (::poll(entries.data(), entries.size(), 10) <= 0) continue;
+      if ((entries[0].revents & POLLIN) != 0) {
+        int late = ::accept(listen_fd_, nullptr, nullptr);
+        if (late >= 0 && silence) {
+          silent.push_back(late);
+        } else if (late >= 0) {
+          ::close(late);
+        }
+      }
+      for (std::size_t i = 1; i < entries.size(); ++i) {
+        if (entries[i].revents == 0) continue;
+        if (::recv(entries[i].fd, buffer, sizeof buffer, 0) <= 0) {
+          ::close(entries[i].fd);
+          silent.erase(std::find(silent.begin(), silent.end(), entries[i].fd));
+        }
+      }
+    }
+    for (int fd : silent) ::close(fd);
   }
 
   int upstream_;
@@ -342,6 +367,9 @@ class AdapterCutTest : public ::testing::Test {
     return result;
   }
 
+  // The whole run without a cut (see below).
+  void Measure(std::string* sent, std::size_t* received);
+
   std::string checkout_;
   std::string sim_;
   std::string work_;
@@ -368,15 +396,11 @@ bool EndingBox(const std::string& box) {
   return false;
 }
 
-TEST_F(AdapterCutTest, ACutAnywhereEndsTheProgramAtOnce) {
-  const std::string script = Script();
-
-  // The whole run without a cut: it ends by QUIT, and tells how many bytes
-  // go each way and where the closing sequence begins.
-  std::string sent;
-  std::size_t received = 0;
+// The whole run without a cut: it ends by QUIT, and tells how many bytes go
+// each way.
+void AdapterCutTest::Measure(std::string* sent, std::size_t* received) {
   {
-    SimServer server(sim_, script);
+    SimServer server(sim_, Script());
     ASSERT_GT(server.port(), 0) << "kalventa-sim did not say where it listens";
     CuttingProxy proxy(server.port(), std::nullopt);
     ASSERT_GT(proxy.port(), 0);
@@ -388,9 +412,18 @@ TEST_F(AdapterCutTest, ACutAnywhereEndsTheProgramAtOnce) {
          {"CALIBRATOR SIGNAL CHECK", "COMMON MODE REJECTION CHECK", "CLOSING PROGRAM"}) {
       EXPECT_NE(trace.find(title), std::string::npos) << title;
     }
-    sent = proxy.to_adapter();
-    received = proxy.to_host();
+    *sent = proxy.to_adapter();
+    *received = proxy.to_host();
   }
+}
+
+TEST_F(AdapterCutTest, ACutAnywhereEndsTheProgramAtOnce) {
+  const std::string script = Script();
+  std::string sent;
+  std::size_t received = 0;
+  Measure(&sent, &received);
+  if (HasFatalFailure()) return;
+  // Where the closing sequence begins.
   const std::size_t closing = sent.find("CLOSING PROGRAM");
   ASSERT_NE(closing, std::string::npos);
   ASSERT_GT(received, 0u);
@@ -445,6 +478,52 @@ TEST_F(AdapterCutTest, ACutAnywhereEndsTheProgramAtOnce) {
       "%d during the closing sequence; longest time from cut to end %.3f s\n",
       trials, seed, cancelled, start_up, after_closing, longest);
   RecordProperty("longest_seconds_to_end", std::to_string(longest));
+}
+
+TEST_F(AdapterCutTest, AnAdapterFallingSilentEndsTheProgramWithinItsTimeOuts) {
+  const std::string script = Script();
+  std::string sent;
+  std::size_t received = 0;
+  Measure(&sent, &received);
+  if (HasFatalFailure()) return;
+  const std::size_t closing = sent.find("CLOSING PROGRAM");
+  ASSERT_NE(closing, std::string::npos);
+
+  // Each of these waits out a read or an answer: a few seconds apiece.
+  const char* seed_text = std::getenv("KC_CUT_SEED");
+  const char* trials_text = std::getenv("KC_SILENCE_TRIALS");
+  const unsigned seed =
+      seed_text ? static_cast<unsigned>(std::strtoul(seed_text, nullptr, 10)) : 2430;
+  const int trials = trials_text ? std::atoi(trials_text) : 5;
+  std::mt19937 random(seed + 1);
+  double longest = 0;
+  for (int trial = 0; trial < trials; ++trial) {
+    Cut cut;
+    cut.silence = true;
+    cut.to_adapter = random() % 2 == 0;
+    // Before the closing sequence, whose writes need no answer.
+    std::uniform_int_distribution<std::size_t> position(0,
+                                                        (cut.to_adapter ? closing : received) - 1);
+    cut.bytes = position(random);
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", silence " + std::to_string(trial) + " " +
+                 (cut.to_adapter ? "to the adapter" : "to the host") + " after " +
+                 std::to_string(cut.bytes) + " bytes");
+    SimServer server(sim_, script);
+    ASSERT_GT(server.port(), 0);
+    CuttingProxy proxy(server.port(), cut);
+    RunResult run = RunCheckout(proxy.port(), false, kRunBound);
+    std::optional<SteadyClock::time_point> cut_at = proxy.cut_at();
+    ASSERT_TRUE(cut_at.has_value()) << run.out;
+    const double took = Seconds(run.ended - *cut_at);
+    longest = std::max(longest, took);
+    EXPECT_LT(took, kEndBound);
+    ASSERT_NE(run.code, -1) << "the program did not end after the adapter fell silent";
+    EXPECT_EQ(run.code, 1) << run.out;
+    EXPECT_TRUE(EndingBox(LastBox(run.out))) << run.out;
+  }
+  std::printf("%d silent adapters (seed %u): longest time from the silence to the end %.3f s\n",
+              trials, seed, longest);
+  RecordProperty("longest_seconds_to_end_silent", std::to_string(longest));
 }
 
 }  // namespace
