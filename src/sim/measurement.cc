@@ -84,7 +84,10 @@ std::string ReadingText(double value) {
 }
 
 MeasurementModel::MeasurementModel(std::string model, InstrumentTraits traits, std::uint64_t seed)
-    : model_(std::move(model)), traits_(std::move(traits)), random_(seed) {
+    : model_(std::move(model)),
+      traits_(std::move(traits)),
+      random_(seed),
+      display_random_(seed ^ 0x9E3779B97F4A7C15ULL) {
   const double inner5 = std::pow(kInnerDivisions, 5);
   const double outer5 = std::pow(kOuterDivisions, 5);
   for (std::size_t i = 0; i < 2; ++i) {
@@ -101,14 +104,14 @@ MeasurementModel::MeasurementModel(std::string model, InstrumentTraits traits, s
 
 double MeasurementModel::Gaussian() {
   // Box-Muller on the engine's own bits, the same on every library.
-  double u1 = Uniform();
-  double u2 = Uniform();
+  double u1 = Uniform(random_);
+  double u2 = Uniform(random_);
   if (u1 < 1e-300) u1 = 1e-300;
   return std::sqrt(-2 * std::log(u1)) * std::cos(2 * std::numbers::pi * u2);
 }
 
-double MeasurementModel::Uniform() {
-  return static_cast<double>(random_() >> 11) * 0x1.0p-53;
+double MeasurementModel::Uniform(std::mt19937_64& engine) {
+  return static_cast<double>(engine() >> 11) * 0x1.0p-53;
 }
 
 double MeasurementModel::GainErrorPercent(int channel, double volts_per_div) const {
@@ -268,7 +271,9 @@ std::vector<double> MeasurementModel::Acquire(const PanelState& panel, Trace tra
             shared = true;
           }
         }
-        if (!shared) phase[s] = Uniform() / Sane(signal.frequency, 1e3);
+        if (!shared) {
+          phase[s] = Uniform(noisy ? random_ : display_random_) / Sane(signal.frequency, 1e3);
+        }
       }
     }
     for (int i = 0; i < n; ++i) {

@@ -162,11 +162,14 @@ class MeasurementModel {
   double VoltsBetweenCursors(const PanelState& panel, double* levels);
   std::string Extreme(const PanelState& panel, bool maximum);
   double Gaussian();
-  double Uniform();
+  double Uniform(std::mt19937_64& engine);
 
   std::string model_;
   InstrumentTraits traits_;
   std::mt19937_64 random_;
+  // The trace drawn for a person (EyeTrace) takes its phases from here, so
+  // that looking at the screen never changes the readings of a seeded run.
+  std::mt19937_64 display_random_;
   const SourceBench* bench_ = nullptr;
   std::optional<std::array<std::vector<double>, 3>> saved_;
   std::optional<double> reference_;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <numbers>
@@ -138,6 +139,31 @@ TEST_F(MeasurementTest, AveragingReducesTheNoise) {
   double averaged = spread();
   EXPECT_NEAR(single, 0.0113, 0.002);
   EXPECT_NEAR(averaged, single / 8, 0.0005);
+}
+
+TEST_F(MeasurementTest, LookingAtTheTraceDoesNotChangeTheReadingsOfASeededRun) {
+  // A sine on CH1 while the trigger watches EXT1: every acquisition catches it
+  // at a new phase. Drawing the trace for a person in between must not move
+  // the readings of the same seed.
+  auto readings = [this](bool look) {
+    InstrumentTraits traits = Ideal();
+    traits.noise_levels = 2;
+    Build(traits, 7);
+    bench_.SetAmplitude(BenchSource::kSineGenerator, 0.6);
+    bench_.Connect(BenchSource::kSineGenerator, {BenchInput::kCh1});
+    scope_->Write("VMO CH1;CH1 FIF;HOR ASEC:5E-6;ATR SOU:EXT1;DAT SOU:CH1;CURS FUN:V.T");
+    std::vector<std::string> values;
+    for (int i = 0; i < 20; ++i) {
+      if (look) scope_->EyeTrace(Trace::kCh1);
+      values.push_back(Ask("CURS?DISP:VAL"));
+      values.push_back(Ask("MAX?"));
+    }
+    return values;
+  };
+  std::vector<std::string> unobserved = readings(false);
+  EXPECT_EQ(readings(true), unobserved);
+  // The phases do wander: the readings are not all alike.
+  EXPECT_NE(std::count(unobserved.begin(), unobserved.end(), unobserved[0]), 20);
 }
 
 TEST_F(MeasurementTest, ExtremesAreWholeLevelsTwentyFivePerDivisionWithinStartAndStop) {
