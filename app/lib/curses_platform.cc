@@ -658,6 +658,11 @@ void CursesPlatform::ShowMirror() {
   dirty_ = true;
 }
 
+void CursesPlatform::ShowNote(const std::string& text) {
+  view_.note = text;
+  dirty_ = true;
+}
+
 void CursesPlatform::ForgetBench() {
   probe_ = nullptr;
   toggle_cable_ = nullptr;

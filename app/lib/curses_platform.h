@@ -76,6 +76,9 @@ class CursesPlatform : public Platform {
                       std::function<void()> toggle_cable);
   // The panel below the hint mirrors a real instrument's message lines.
   void ShowMirror();
+  // A one-line notice under the panel (an adapter's fault line): standard
+  // error would scribble over the window.
+  void ShowNote(const std::string& text);
   // Drops the hooks into the run's bench (before the bench goes away).
   void ForgetBench();
 

@@ -99,7 +99,8 @@ void BuildSimBench(const Options& options, Platform& platform, bool terminal, Si
 namespace {
 
 // The driver of a real bus: a Prologix or AR488 adapter, or a linux-gpib
-// board. The adapter's fault lines go to `err`.
+// board. The adapter's fault lines go to `err`, or under the full-screen
+// window to its notice line.
 std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platform,
                                            std::ostream& err) {
   if (bus.kind == BusName::Kind::kLinuxGpib) {
@@ -111,8 +112,12 @@ std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platfor
     }
   }
   PrologixOptions adapter;
-  adapter.diagnostic = [&err](const std::string& line) {
-    err << kProgramName << ": " << line << std::endl;
+  auto* window = dynamic_cast<CursesPlatform*>(&platform);
+  adapter.diagnostic = [&err, window](const std::string& line) {
+    if (window != nullptr)
+      window->ShowNote(line);
+    else
+      err << kProgramName << ": " << line << std::endl;
   };
   return MakePrologixDriver(bus, platform, std::move(adapter));
 }
