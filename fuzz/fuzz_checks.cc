@@ -113,6 +113,7 @@ class FuzzedScope : public SimDevice {
     static const bool trace = std::getenv("KC_FUZZ_TRACE") != nullptr;
     if (trace) std::fprintf(stderr, "%10.3f > %s\n", platform_.clock().Elapsed(), message.c_str());
     CheckMessage(message);
+    received_.push_back(message);
     reply_.reset();
     const std::string upper = ToUpper(message);
     if (upper.find('?') != std::string::npos) {
@@ -148,6 +149,7 @@ class FuzzedScope : public SimDevice {
   void Clear() override { reply_.reset(); }
   bool RequestingService() const override { return service_; }
   void RequestService() { service_ = true; }
+  const std::vector<std::string>& received() const { return received_; }
 
  private:
   void Traffic() {
@@ -192,6 +194,7 @@ class FuzzedScope : public SimDevice {
   bool fuzz_identity_;
   long max_calls_;
   std::optional<std::string> reply_;
+  std::vector<std::string> received_;
   bool service_ = false;
   int exhausted_events_ = 0;
 };
@@ -271,8 +274,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   // 0 to 11: one check after start-up; 12: the whole program from its menu.
   const int which = data.ConsumeIntegralInRange(0, 12);
   const bool fuzz_identity = data.ConsumeIntegralInRange(0, 15) == 0;
+  // Now and then the window is closed at some moment of the run.
+  const double close_at =
+      data.ConsumeIntegralInRange(0, 7) == 0 ? data.ConsumeFloatingPointInRange(0.0, 300.0) : -1;
 
   FuzzPlatform platform;
+  platform.close_at = close_at;
   platform.answer_box = [&data](MsgButtons) {
     if (data.remaining_bytes() > 0 && data.ConsumeIntegralInRange(0, 31) == 0) {
       return MsgAnswer::kCancel;
@@ -296,6 +303,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (which == 12) {
       form.Run();
     } else {
+      // As the main window does: a close request runs the closing sequence.
+      platform.SetCloseHandler([&form] {
+        if (form.dev == 0) form.ops().platform().EndProcess(kExitClosed);
+        form.Form_Unload();
+      });
       form.Form_Load();
       started = true;
       ops.WriteDev(form.dev, "INIT GPI;PATH OFF;USE;BELL");
@@ -308,8 +320,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   bus.SetTechnician(nullptr);
 
   if (code == kExitOperatorDone) Finding("the run ended waiting for a technician who is there");
-  // Only the menu closes the program; a check returns to its caller.
-  if (code == kExitClosed && which != 12) Finding("a check closed the program");
+  // Only the menu or a close request closes the program; a check returns to
+  // its caller.
+  if (code == kExitClosed && which != 12 && !platform.close_requested) {
+    Finding("a check closed the program");
+  }
+  // The closing sequence comes once, and only the two channel commands follow
+  // its notice (a write lost to an injected fault may be missing).
+  const std::vector<std::string>& received = scope.received();
+  const std::string notice = "MESS CLR,9:\"         *** CLOSING PROGRAM ***\"";
+  for (std::size_t i = 0; i < received.size(); ++i) {
+    if (received[i] != notice) continue;
+    if (code != kExitClosed && !(code == kExitFatal && platform.cancelled)) {
+      Finding("the closing notice, and the program did not end by closing");
+    }
+    const std::vector<std::string> rest(received.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                        received.end());
+    const std::vector<std::string> channels = {"INIT BOTH;CH1 COU:GND,POS:+.5",
+                                               "VMO CH2;CH2 COU:GND,POS:-.5"};
+    std::size_t next = 0;
+    for (const std::string& message : rest) {
+      while (next < channels.size() && channels[next] != message) ++next;
+      if (next == channels.size()) Finding("after the closing notice: " + message);
+      ++next;
+    }
+    break;
+  }
   // After start-up only Cancel ends the program.
   if (code == kExitFatal && started && !platform.cancelled) {
     Finding("the program ended as if Cancel had been chosen, but nobody chose it");

@@ -29,12 +29,17 @@ class FuzzPlatform : public Platform {
 
   Clock& clock() override { return clock_; }
   void PumpEvents() override {
+    RaiseDue();
     DeliverEvents();
     clock_.Pass(tick);
     Bound();
   }
   bool WaitIdle(double max_seconds) override {
-    clock_.Pass(max_seconds > 0 ? max_seconds : 0);
+    double step = max_seconds > 0 ? max_seconds : 0;
+    // A wait is cut short by a close request due during it.
+    if (close_at >= 0 && close_at - clock_.Elapsed() < step) step = close_at - clock_.Elapsed();
+    clock_.Pass(step > 0 ? step : 0);
+    RaiseDue();
     Bound();
     return close_pending();
   }
@@ -55,6 +60,10 @@ class FuzzPlatform : public Platform {
 
   // Step of the virtual clock per pump.
   double tick = 0.05;
+  // A close request once the clock's elapsed time reaches this (none when
+  // negative).
+  double close_at = -1;
+  bool close_requested = false;
   std::function<MsgAnswer(MsgButtons)> answer_box;
   int boxes = 0;
   // Cancel was chosen in a box: the program must end without touching the
@@ -62,6 +71,13 @@ class FuzzPlatform : public Platform {
   bool cancelled = false;
 
  private:
+  void RaiseDue() {
+    if (close_at >= 0 && clock_.Elapsed() >= close_at) {
+      close_at = -1;
+      close_requested = true;
+      RequestClose();
+    }
+  }
   void Bound() {
     if (clock_.Elapsed() > kMaxSeconds) Finding("the run does not end (virtual time)");
   }
