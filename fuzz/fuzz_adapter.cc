@@ -3,7 +3,9 @@
 // from the fuzzer's input, as plausible lines (version texts, status bytes,
 // listener lists, replies with their end character, error lines) or raw bytes,
 // cut at arbitrary points, with time-outs, lost connections and refused
-// connects in between. The driver calls are chosen by the input too.
+// connects in between. The driver calls are chosen by the input too, or the
+// instrument operations run over the driver (search, identification,
+// queries, reads).
 //
 // Findings: a crash or sanitizer report, an exception, a read that reports
 // more bytes than its buffer holds, a call that fails without ERR or reports
@@ -20,7 +22,9 @@
 
 #include "fuzz_platform.h"
 #include "link/adapter_stream.h"
+#include "link/gpib_binding.h"
 #include "link/gpib_driver.h"
+#include "link/instrument_ops.h"
 #include "link/prologix_driver.h"
 
 namespace kc::fuzz {
@@ -145,6 +149,49 @@ void CheckEscaped(const std::string& written) {
   if (back != written) Finding("escaped data does not unescape to what was written");
 }
 
+// The instrument operations over the adapter: the start-up search and
+// identification, then queries, writes and reads as the checks make them.
+void RunOperations(FuzzedDataProvider& data, PrologixDriver& driver, FuzzPlatform& platform) {
+  platform.answer_box = [&data](MsgButtons) {
+    if (data.remaining_bytes() > 0 && data.ConsumeIntegralInRange(0, 7) == 0) {
+      return MsgAnswer::kCancel;
+    }
+    return MsgAnswer::kOk;
+  };
+  GpibBinding gpib(driver);
+  InstrumentOps ops(gpib, platform);
+  try {
+    ops.DefaultTimeout = gpib::T3s;
+    ops.FindListeners(1);
+    std::string query = "ID?";
+    std::string expected = "!244";
+    Integer dev = ops.FindDevice(query, expected);
+    if (dev == 0) {
+      query = "ID?";
+      expected = "243";
+      dev = ops.FindDevice(query, expected);
+    }
+    for (int step = 0; step < 32 && data.remaining_bytes() > 0; ++step) {
+      switch (data.ConsumeIntegralInRange(0, 3)) {
+        case 0:
+          ops.WriteDev(dev, data.ConsumeRandomLengthString(64));
+          break;
+        case 1:
+          (void)ops.QueryDev(dev, "EVE?");
+          break;
+        case 2:
+          (void)ops.QueryDev(dev, "CURS?DISP:VAL");
+          break;
+        default:
+          (void)ops.ReadDev(dev);
+          break;
+      }
+    }
+  } catch (const ProgramEnd& end) {
+    if (end.code != kExitFatal) Finding("the operations ended other than fatally");
+  }
+}
+
 void CheckOutcome(int status, std::int32_t cell_status, std::int32_t cell_error) {
   if (status != cell_status) Finding("the returned status is not the status cell");
   if ((cell_status & gpib::ERR) == 0 && cell_error != 0) Finding("an error code without ERR");
@@ -173,6 +220,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     }
   }
   PrologixDriver driver(std::make_unique<FuzzStream>(data), platform, options);
+  if (data.ConsumeIntegralInRange(0, 3) == 0) {
+    RunOperations(data, driver, platform);
+    return 0;
+  }
   std::int32_t status = 0, error = 0, count = 0, count_long = 0;
   driver.RegisterGpibGlobalsForThread(&status, &error, &count, &count_long);
 
