@@ -25,9 +25,6 @@ namespace kc {
 
 namespace {
 
-// Real-time and virtual ticks of the event pump.
-constexpr double kRealTick = 0.005;
-constexpr double kVirtualTick = 0.001;
 // Longest real-time slice of a wait between looks at the window.
 constexpr double kWaitSlice = 0.05;
 // Under a virtual clock a wait still looks at the keyboard this long.
@@ -527,7 +524,7 @@ void CursesPlatform::PumpEvents() {
     // The wait for input is this pump's tick.
     double start = clock_.Elapsed();
     for (;;) {
-      double left = kRealTick - (clock_.Elapsed() - start);
+      double left = kRealPumpTick - (clock_.Elapsed() - start);
       if (left <= 0) break;
       if (gone_) {
         clock_.Pass(left);
@@ -541,7 +538,7 @@ void CursesPlatform::PumpEvents() {
   DrawIfNeeded();
   if (close_pending()) closing_ = true;
   DeliverEvents();
-  if (clock_.is_virtual()) clock_.Pass(kVirtualTick);
+  if (clock_.is_virtual()) clock_.Pass(kVirtualPumpTick);
 }
 
 bool CursesPlatform::WaitIdle(double max_seconds) {

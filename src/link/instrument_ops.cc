@@ -14,7 +14,7 @@ constexpr std::size_t kIdReplySize = 256;
 // no reply of the instrument comes near it, and a back end that keeps handing
 // out chunks without END or TIMO must not hold the program for ever.
 constexpr int kMaxReadChunks = 256;
-constexpr Single kSecondsPerDay = 86400.0f;
+constexpr double kSecondsPerDay = 86400.0;
 constexpr Single kQueryPause = 0.1f;
 constexpr Single kSettlePause = 0.1f;
 
@@ -124,14 +124,17 @@ std::string InstrumentOps::ReadDev(Integer& dev) {
 
 void InstrumentOps::Delay(Single seconds) {
   Clock& clock = platform_.clock();
-  const Single t0 = static_cast<Single>(clock.SecondsSinceMidnight());
+  // The clock is read in double precision: in single precision a reading late
+  // in the day is good to only about 8 ms, which would stretch or cut the short
+  // waits (the 0.1 s between a query and its read) by as much.
+  const double t0 = clock.SecondsSinceMidnight();
   // The clock restarts at 0 at midnight; every restart seen during the wait
   // adds a day so that the readings keep rising. A step back of less than half
   // a day is a clock correction, not midnight.
-  Single previous = t0;
-  Single days = 0;
+  double previous = t0;
+  double days = 0;
   auto now = [&]() {
-    auto reading = static_cast<Single>(clock.SecondsSinceMidnight());
+    double reading = clock.SecondsSinceMidnight();
     if (reading < previous - kSecondsPerDay / 2) days += kSecondsPerDay;
     previous = reading;
     return reading + days;

@@ -27,8 +27,6 @@ extern "C" void OnInterrupt(int) {
 
 // Real-time waits sleep in slices this long so that an interrupt is seen soon.
 constexpr double kWaitSlice = 0.02;
-constexpr double kVirtualTick = 0.001;
-constexpr double kRealTick = 0.005;
 
 }  // namespace
 
@@ -119,9 +117,9 @@ void HeadlessPlatform::PumpEvents() {
   if (close_pending()) closing_ = true;
   DeliverEvents();
   if (clock_.is_virtual()) {
-    clock_.Pass(kVirtualTick);
+    clock_.Pass(kVirtualPumpTick);
   } else {
-    clock_.Pass(kRealTick);
+    clock_.Pass(kRealPumpTick);
   }
 }
 

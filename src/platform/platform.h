@@ -16,11 +16,17 @@ enum class MsgIcon { kCritical, kExclamation, kInformation };
 enum class MsgButtons { kOk, kOkCancel };
 enum class MsgAnswer { kOk, kCancel };
 
+// One tick of the event pump: how long PumpEvents gives up the processor in
+// real time (short, so a wait ends close to its time), and the step of a
+// virtual clock.
+inline constexpr double kRealPumpTick = 0.001;
+inline constexpr double kVirtualPumpTick = 0.001;
+
 // Exit codes of the program.
-inline constexpr int kExitClosed = 0;          // after the closing sequence
-inline constexpr int kExitFatal = 1;           // start-up failure, Cancel, no device
-inline constexpr int kExitUsage = 2;           // bad command line
-inline constexpr int kExitOperatorDone = 3;    // the simulated technician's script ran out
+inline constexpr int kExitClosed = 0;        // after the closing sequence
+inline constexpr int kExitFatal = 1;         // start-up failure, Cancel, no device
+inline constexpr int kExitUsage = 2;         // bad command line
+inline constexpr int kExitOperatorDone = 3;  // the simulated technician's script ran out
 
 // Thrown to end the program; unwinds to main(), which prints `message` (if any)
 // and returns `code`. Nothing touches the instrument after it is thrown.

@@ -46,9 +46,6 @@ extern "C" void OnTerminate(int signal_number) {
 
 // Characters of a message line as the instrument shows them.
 constexpr std::size_t kScreenColumns = 40;
-// Real-time and virtual ticks of the event pump.
-constexpr double kRealTick = 0.005;
-constexpr double kVirtualTick = 0.001;
 // Under a virtual clock a wait still looks at the keyboard this long.
 constexpr double kVirtualWaitPoll = 0.05;
 // An Esc followed this fast by more bytes starts a key sequence (arrows...).
@@ -246,14 +243,14 @@ void TerminalPlatform::PumpEvents() {
   } else {
     // The wait for keys is this pump's tick.
     double start = clock_.Elapsed();
-    if (ProcessInput(kRealTick)) {
-      double left = kRealTick - (clock_.Elapsed() - start);
+    if (ProcessInput(kRealPumpTick)) {
+      double left = kRealPumpTick - (clock_.Elapsed() - start);
       if (left > 0) clock_.Pass(left);
     }
   }
   if (close_pending()) closing_ = true;
   DeliverEvents();
-  if (clock_.is_virtual()) clock_.Pass(kVirtualTick);
+  if (clock_.is_virtual()) clock_.Pass(kVirtualPumpTick);
 }
 
 bool TerminalPlatform::WaitIdle(double max_seconds) {
