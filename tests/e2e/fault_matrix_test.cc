@@ -89,7 +89,9 @@ TEST_P(FaultMatrix, EachFaultFailsExactlyItsCheck) {
 
 // 150 MHz with the charge transfer check, and 300 MHz with the position
 // effect check and the 95 % linearity limit.
-INSTANTIATE_TEST_SUITE_P(Models, FaultMatrix, ::testing::Values("2430A", "2440"));
+INSTANTIATE_TEST_SUITE_P(Models, FaultMatrix,
+                         ::testing::Values("2430", "2430A", "2431L", "2432", "2432A", "2439L",
+                                           "2440"));
 
 }  // namespace
 }  // namespace kc
