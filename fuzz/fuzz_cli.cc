@@ -104,12 +104,12 @@ void Script(const std::string& text) {
 
 void Devices(const std::string& text) {
   std::string error;
-  std::optional<DeviceSpec> spec = ParseDeviceSpec(text, &error);
-  if (!spec) {
+  std::optional<DeviceSpec> described = ParseDeviceSpec(text, &error);
+  if (!described) {
     if (error.empty()) Finding("a device refused without a message");
     return;
   }
-  if (spec->address < 1 || spec->address > 30) Finding("a device outside 1..30");
+  if (described->address < 1 || described->address > 30) Finding("a device outside 1..30");
 }
 
 void Values(const std::string& text) {

@@ -76,9 +76,9 @@ void BuildSimBench(const Options& options, Platform& platform, bool terminal, Si
 
   for (const SimDeviceOption& device : options.sim_devices) {
     std::string error;
-    std::optional<DeviceSpec> spec = ParseDeviceSpec(device.text, &error);
-    if (!spec) throw std::invalid_argument(error);
-    bench.bus->Attach(spec->address, MakeDevice(*spec, platform.clock()));
+    std::optional<DeviceSpec> described = ParseDeviceSpec(device.text, &error);
+    if (!described) throw std::invalid_argument(error);
+    bench.bus->Attach(described->address, MakeDevice(*described, platform.clock()));
   }
 
   if (options.operator_script) {

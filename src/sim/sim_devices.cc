@@ -36,42 +36,42 @@ std::optional<DeviceSpec> ParseDeviceSpec(const std::string& text, std::string* 
   int pad = digits ? std::stoi(address) : 0;
   if (pad < 1 || pad > 30) return fail("the address must be a whole number from 1 to 30");
 
-  DeviceSpec spec;
-  spec.address = pad;
+  DeviceSpec described;
+  described.address = pad;
   std::string kind(TrimBlanks(std::string_view(text).substr(equals + 1)));
   std::size_t colon = kind.find(':');
   std::string name = colon == std::string::npos ? kind : kind.substr(0, colon);
   std::string argument = colon == std::string::npos ? "" : kind.substr(colon + 1);
   if (name == "silent") {
     if (colon != std::string::npos) return fail("a silent listener takes no argument");
-    spec.kind = DeviceSpec::Kind::kSilent;
+    described.kind = DeviceSpec::Kind::kSilent;
   } else if (name == "scope") {
     std::string models;
     for (const std::string& model : SimScope::Models()) {
       if (model == argument) {
-        spec.kind = DeviceSpec::Kind::kScope;
-        spec.argument = argument;
-        return spec;
+        described.kind = DeviceSpec::Kind::kScope;
+        described.argument = argument;
+        return described;
       }
       models += (models.empty() ? "" : ", ") + model;
     }
     return fail("unknown model \"" + argument + "\" (one of " + models + ")");
   } else if (name == "id") {
     if (argument.empty()) return fail("the identity after \"id:\" is empty");
-    spec.kind = DeviceSpec::Kind::kId;
-    spec.argument = argument;
+    described.kind = DeviceSpec::Kind::kId;
+    described.argument = argument;
   } else {
     return fail("unknown kind \"" + name + "\" (silent, scope:MODEL or id:TEXT)");
   }
-  return spec;
+  return described;
 }
 
-std::unique_ptr<SimDevice> MakeDevice(const DeviceSpec& spec, Clock& clock) {
-  switch (spec.kind) {
+std::unique_ptr<SimDevice> MakeDevice(const DeviceSpec& described, Clock& clock) {
+  switch (described.kind) {
     case DeviceSpec::Kind::kScope:
-      return std::make_unique<SimScope>(spec.argument, clock);
+      return std::make_unique<SimScope>(described.argument, clock);
     case DeviceSpec::Kind::kId:
-      return std::make_unique<IdDevice>(spec.argument);
+      return std::make_unique<IdDevice>(described.argument);
     case DeviceSpec::Kind::kSilent:
       break;
   }

@@ -59,6 +59,6 @@ struct DeviceSpec {
 // nullopt with a description in `error` for anything else.
 std::optional<DeviceSpec> ParseDeviceSpec(const std::string& text, std::string* error);
 
-std::unique_ptr<SimDevice> MakeDevice(const DeviceSpec& spec, Clock& clock);
+std::unique_ptr<SimDevice> MakeDevice(const DeviceSpec& described, Clock& clock);
 
 }  // namespace kc

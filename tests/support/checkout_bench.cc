@@ -26,13 +26,13 @@ CheckoutBench::CheckoutBench(BenchOptions options) : options_(std::move(options)
   std::set<int> taken = {options_.address};
   for (const std::string& text : options_.extra_devices) {
     std::string error;
-    std::optional<DeviceSpec> spec = ParseDeviceSpec(text, &error);
-    if (!spec) throw std::invalid_argument(error);
-    if (!taken.insert(spec->address).second) {
+    std::optional<DeviceSpec> described = ParseDeviceSpec(text, &error);
+    if (!described) throw std::invalid_argument(error);
+    if (!taken.insert(described->address).second) {
       throw std::invalid_argument("device \"" + text + "\": address " +
-                                  std::to_string(spec->address) + " is already taken");
+                                  std::to_string(described->address) + " is already taken");
     }
-    bus_->Attach(spec->address, MakeDevice(*spec, platform_.clock()));
+    bus_->Attach(described->address, MakeDevice(*described, platform_.clock()));
   }
   SetScript(options_.operator_script);
   gpib_ = std::make_unique<GpibBinding>(*bus_);
