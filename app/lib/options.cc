@@ -171,6 +171,31 @@ std::variant<std::vector<MsgAnswer>, std::string> ParseAnswers(const std::string
   return answers;
 }
 
+int UsageError(const char* program, const std::string& message, std::ostream& err) {
+  err << program << ": " << message << "\n"
+      << "Run with --help for more information.\n";
+  return kExitUsage;
+}
+
+int ParseCommandLine(CLI::App& app, int argc, const char* const* argv, const char* program,
+                     std::ostream& out, std::ostream& err) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return 0;
+  } catch (const CLI::CallForAllHelp&) {
+    out << app.help();
+    return 0;
+  } catch (const CLI::CallForVersion& version) {
+    out << version.what() << "\n";
+    return 0;
+  } catch (const CLI::ParseError& error) {
+    return UsageError(program, error.what(), err);
+  }
+  return -1;
+}
+
 int ParseOptions(int argc, const char* const* argv, Options& options, std::ostream& out,
                  std::ostream& err) {
   CLI::App app{"Kalventa Checkout: guided performance checkout of a 2430-family oscilloscope",
@@ -190,24 +215,10 @@ int ParseOptions(int argc, const char* const* argv, Options& options, std::ostre
   app.footer(HelpFooter());
 
   auto usage_error = [&](const std::string& message) {
-    err << kProgramName << ": " << message << "\n"
-        << "Run with --help for more information.\n";
-    return kExitUsage;
+    return UsageError(kProgramName, message, err);
   };
-
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    out << app.help();
-    return 0;
-  } catch (const CLI::CallForAllHelp&) {
-    out << app.help();
-    return 0;
-  } catch (const CLI::CallForVersion& version) {
-    out << version.what() << "\n";
-    return 0;
-  } catch (const CLI::ParseError& error) {
-    return usage_error(error.what());
+  if (int status = ParseCommandLine(app, argc, argv, kProgramName, out, err); status >= 0) {
+    return status;
   }
 
   std::string problem = TakeBenchOptions(app, bench, options);

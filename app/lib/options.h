@@ -81,6 +81,15 @@ std::string BusHelp();
 // The help on the simulated oscilloscope's faults and seed.
 std::string FaultOptionHelp();
 
+// A usage error of `program`: the message and a hint on --help to `err`;
+// kExitUsage.
+int UsageError(const char* program, const std::string& message, std::ostream& err);
+// Parses the command line with `app`. -1 when the program should go on;
+// otherwise the exit status: 0 after --help or --version (printed to `out`),
+// kExitUsage after a usage error on `err`.
+int ParseCommandLine(CLI::App& app, int argc, const char* const* argv, const char* program,
+                     std::ostream& out, std::ostream& err);
+
 // Reads the answers list "ok,cancel,...": the answers, or an error text.
 std::variant<std::vector<MsgAnswer>, std::string> ParseAnswers(const std::string& text);
 

@@ -722,23 +722,10 @@ int ParseSimServerOptions(int argc, const char* const* argv, SimServerOptions& o
   app.footer(SimHelpFooter() + "\n" + FaultOptionHelp());
 
   auto usage_error = [&](const std::string& message) {
-    err << kSimProgramName << ": " << message << "\n"
-        << "Run with --help for more information.\n";
-    return kExitUsage;
+    return UsageError(kSimProgramName, message, err);
   };
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    out << app.help();
-    return 0;
-  } catch (const CLI::CallForAllHelp&) {
-    out << app.help();
-    return 0;
-  } catch (const CLI::CallForVersion& version) {
-    out << version.what() << "\n";
-    return 0;
-  } catch (const CLI::ParseError& error) {
-    return usage_error(error.what());
+  if (int status = ParseCommandLine(app, argc, argv, kSimProgramName, out, err); status >= 0) {
+    return status;
   }
 
   std::string problem = TakeBenchOptions(app, bench, options.bench);
