@@ -1,9 +1,7 @@
 // The built program run as a user runs it: standard input from /dev/null (so
 // headless), virtual time, a scripted technician.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -12,17 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "support/program_run.h"
+
 namespace kc {
 namespace {
-
-// A run that takes longer than this has hung; it is killed.
-constexpr unsigned kHangSeconds = 120;
-
-struct RunResult {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -56,35 +47,8 @@ class EndToEndTest : public ::testing::Test {
     }
   }
 
-  RunResult Run(const std::vector<std::string>& args) {
-    std::string out_path = work_ + "/out";
-    std::string err_path = work_ + "/err";
-    pid_t child = fork();
-    if (child == 0) {
-      int in = open("/dev/null", O_RDONLY);
-      int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in < 0 || out < 0 || err < 0) _exit(125);
-      dup2(in, 0);
-      dup2(out, 1);
-      dup2(err, 2);
-      alarm(kHangSeconds);
-      std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(binary_.c_str()));
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      execv(binary_.c_str(), argv.data());
-      _exit(126);
-    }
-    RunResult result;
-    int status = 0;
-    EXPECT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-    if (WIFEXITED(status)) result.code = WEXITSTATUS(status);
-    result.out = ReadFile(out_path);
-    result.err = ReadFile(err_path);
-    return result;
-  }
+  // A run that hangs is killed (its code stays -1).
+  ProgramRun Run(const std::vector<std::string>& args) { return RunProgram(args); }
 
   std::string TracePath() const { return work_ + "/trace"; }
 
@@ -112,7 +76,7 @@ std::vector<TracedWrite> Writes(const std::string& trace) {
 }
 
 TEST_F(EndToEndTest, QuitFromTheMenuClosesAndRestsTheChannels) {
-  RunResult run = Run({"--virtual-time", "--operator", "b5", "--trace", TracePath()});
+  ProgramRun run = Run({"--virtual-time", "--operator", "b5", "--trace", TracePath()});
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.err, "");
   std::vector<std::string> lines = Lines(run.out);
@@ -140,8 +104,8 @@ TEST_F(EndToEndTest, QuitFromTheMenuClosesAndRestsTheChannels) {
 }
 
 TEST_F(EndToEndTest, LeaveInTheMenuEndsTooOnAnotherModelAndAddress) {
-  RunResult run = Run({"--virtual-time", "--bus", "sim:2430A@7", "--sim-device", "3=silent",
-                       "--operator", "leave"});
+  ProgramRun run = Run({"--virtual-time", "--bus", "sim:2430A@7", "--sim-device", "3=silent",
+                        "--operator", "leave"});
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_NE(run.out.find("\n[hint] Use the Bezel Buttons of the 2430A on GPIB address 7\n"),
             std::string::npos)
@@ -149,7 +113,7 @@ TEST_F(EndToEndTest, LeaveInTheMenuEndsTooOnAnotherModelAndAddress) {
 }
 
 TEST_F(EndToEndTest, ScriptRunningOutEndsWithStatusThree) {
-  RunResult run = Run({"--virtual-time", "--operator", "b4"});
+  ProgramRun run = Run({"--virtual-time", "--operator", "b4"});
   EXPECT_EQ(run.code, 3);
   EXPECT_NE(run.err.find("ran out"), std::string::npos) << run.err;
   // Page two of the menu was on the screen when the script ran out.
@@ -161,13 +125,13 @@ TEST_F(EndToEndTest, ScriptRunningOutEndsWithStatusThree) {
       << run.out;
 
   // Without a script nobody presses a button at all.
-  RunResult nobody = Run({"--virtual-time"});
+  ProgramRun nobody = Run({"--virtual-time"});
   EXPECT_EQ(nobody.code, 3);
   EXPECT_NE(nobody.out.find("[hint] Use the Bezel Buttons"), std::string::npos);
 }
 
 TEST_F(EndToEndTest, AnInstrumentThatIsNotOfTheFamilyIsReportedAndEndsTheRun) {
-  RunResult run = Run({"--virtual-time", "--bus", "sim:3000", "--operator", "b5"});
+  ProgramRun run = Run({"--virtual-time", "--bus", "sim:3000", "--operator", "b5"});
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.out.find("[box] Expected Id-response from device not found (critical, OK): ID "
                          "Query: ID? / Expected Response: 243 / Received Response(s): / "),
@@ -196,7 +160,7 @@ TEST_F(EndToEndTest, BadCommandLinesTouchNoBus) {
   for (const Case& c : cases) {
     std::vector<std::string> args = c.args;
     args.insert(args.end(), {"--virtual-time", "--trace", TracePath()});
-    RunResult run = Run(args);
+    ProgramRun run = Run(args);
     EXPECT_EQ(run.code, 2) << c.message;
     EXPECT_EQ(run.out, "") << c.message;
     EXPECT_EQ(run.err.rfind("kalventa-checkout: ", 0), 0u) << run.err;
@@ -205,7 +169,7 @@ TEST_F(EndToEndTest, BadCommandLinesTouchNoBus) {
     EXPECT_NE(stat(TracePath().c_str(), &info), 0) << "a trace was begun for " << c.message;
   }
 
-  RunResult unwritable = Run({"--virtual-time", "--trace", work_ + "/missing/trace"});
+  ProgramRun unwritable = Run({"--virtual-time", "--trace", work_ + "/missing/trace"});
   EXPECT_EQ(unwritable.code, 2);
   EXPECT_EQ(unwritable.out, "");
   EXPECT_NE(unwritable.err.find("cannot write the trace file"), std::string::npos);
@@ -213,7 +177,7 @@ TEST_F(EndToEndTest, BadCommandLinesTouchNoBus) {
 
 TEST_F(EndToEndTest, ALinuxGpibBoardWithoutItsLibraryEndsWithAMessage) {
   setenv("KC_LIBGPIB", (work_ + "/no-libgpib.so").c_str(), 1);
-  RunResult run = Run({"--bus", "gpib:3", "--virtual-time"});
+  ProgramRun run = Run({"--bus", "gpib:3", "--virtual-time"});
   unsetenv("KC_LIBGPIB");
   EXPECT_EQ(run.code, 1);
   EXPECT_EQ(run.err.rfind("kalventa-checkout: cannot use linux-gpib board 3: the linux-gpib "
@@ -225,10 +189,10 @@ TEST_F(EndToEndTest, ALinuxGpibBoardWithoutItsLibraryEndsWithAMessage) {
 }
 
 TEST_F(EndToEndTest, HelpAndVersion) {
-  RunResult version = Run({"--version"});
+  ProgramRun version = Run({"--version"});
   EXPECT_EQ(version.code, 0);
   EXPECT_EQ(version.out, "kalventa-checkout 2.0\n");
-  RunResult help = Run({"--help"});
+  ProgramRun help = Run({"--help"});
   EXPECT_EQ(help.code, 0);
   EXPECT_NE(help.out.find("--operator"), std::string::npos);
   EXPECT_NE(help.out.find("Exit status"), std::string::npos);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "program_run.h"
+#include "support/program_run.h"
 
 namespace kc {
 namespace {
