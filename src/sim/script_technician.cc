@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/platform.h"
 #include "sim/scope_syntax.h"
 
 namespace kc {
@@ -14,6 +15,14 @@ namespace {
 // Times that fall due within this of now are due (the clock may have been
 // moved by exactly the remaining time).
 constexpr double kTimeSlack = 1e-9;
+// Program time the technician waits, with nothing timed to do, for the program
+// to wait for a button. A program that only polls the event register (the
+// attenuator adjustment) never does: the run ends instead of polling for ever.
+// The patience counts only while the program keeps the bus busy: a pause in
+// its calls longer than kPause (nobody connected to a served bus) starts it
+// afresh.
+constexpr double kPatience = 600;
+constexpr double kPause = 5;
 
 std::optional<double> ParseSeconds(const std::string& text) {
   if (text.empty()) return std::nullopt;
@@ -101,6 +110,21 @@ std::optional<double> ScriptTechnician::NextTimedAction() const {
 
 bool ScriptTechnician::ActIfDue(double now) {
   std::optional<double> due = NextTimedAction();
+  if (now - last_call_ > kPause || last_action_ > idle_since_) idle_since_ = now;
+  last_call_ = now;
+  if (!due && now - idle_since_ > kPatience) {
+    if (next_ >= steps_.size()) {
+      throw ProgramEnd{kExitOperatorDone,
+                       "The simulated technician's script ran out while the program polled for a "
+                       "bezel button."};
+    }
+    const std::string& token = steps_[next_].token;
+    throw ProgramEnd{kExitOperatorDone,
+                     "The simulated technician's next step (" + token +
+                         ") waits for the program to wait for a bezel button, but the program "
+                         "has only polled for one for ten minutes: give the step a delay, e.g. " +
+                         token + "@3."};
+  }
   if (!due || now + kTimeSlack < *due) return false;
   Act(steps_[next_], now);
   return true;

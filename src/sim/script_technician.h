@@ -69,6 +69,10 @@ class ScriptTechnician : public SimTechnician {
   std::vector<Step> steps_;
   std::size_t next_ = 0;
   double last_action_ = 0;
+  // Since when the program has kept calling without waiting for a button,
+  // and its last call (bus clock).
+  double idle_since_ = 0;
+  double last_call_ = 0;
   std::vector<Done> done_;
   VarTrimmer trimmer_;
 };

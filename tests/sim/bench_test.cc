@@ -61,3 +61,28 @@ TEST(CheckoutBench, RejectsBadDevicesClashingAddressesAndBadScripts) {
 
 }  // namespace
 }  // namespace kc
+
+namespace kc {
+namespace {
+
+TEST(ScriptPatience, AProgramThatOnlyPollsEndsTheRunInsteadOfPollingForEver) {
+  // The attenuator adjustment polls the event register without waiting for a
+  // button: an undelayed step is never done there.
+  CheckoutBench waiting(Options("2440", 1, "b1,b1,b1", {}));
+  EXPECT_EQ(waiting.Run(), kExitOperatorDone);
+  EXPECT_NE(waiting.end_message().find("next step (b1)"), std::string::npos)
+      << waiting.end_message();
+  EXPECT_NE(waiting.end_message().find("b1@3"), std::string::npos);
+  EXPECT_GT(waiting.platform().virtual_clock().Elapsed(), 600);
+
+  CheckoutBench ran_out(Options("2440", 1, "b1,b1", {}));
+  EXPECT_EQ(ran_out.Run(), kExitOperatorDone);
+  EXPECT_NE(ran_out.end_message().find("ran out"), std::string::npos);
+
+  // Delayed steps end both adjustment loops; QUIT follows.
+  CheckoutBench delayed(Options("2440", 1, "b1,b1,b1@3,b1,b1@3,b5", {}));
+  EXPECT_EQ(delayed.Run(), kExitClosed);
+}
+
+}  // namespace
+}  // namespace kc
