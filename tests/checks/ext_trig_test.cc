@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/checkout_bench.h"
+#include "support/stream_text.h"
 #include "support/traced_form.h"
 
 namespace kc {
@@ -18,14 +19,6 @@ namespace {
 
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-
-// One message a line, as the instrument receives them.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 const char kSetUp[] = R"(MESS CLR,9:"      *** EXTERNAL TRIGS CHECK ***"
 MESS CLR;CH1 VOL:.2,FIF

@@ -10,20 +10,13 @@
 #include <vector>
 
 #include "support/checkout_bench.h"
+#include "support/stream_text.h"
 
 namespace kc {
 namespace {
 
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-
-// One message a line, as the instrument receives them.
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 const std::string kReady = "MESS 1:\"    PRESS ANY BEZEL BUTTON WHEN READY\"";
 const std::string kContinue = "MESS 1:\"   PRESS ANY BEZEL BUTTON TO CONTINUE\"";
