@@ -24,7 +24,7 @@
 #include <string>
 #include <thread>
 
-#include "lib/sim_server.h"
+#include "app/sim/sim_server.h"
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
 #include "link/prologix_driver.h"

@@ -31,7 +31,7 @@
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
 #include "shell/main_form.h"
-#include "sim/scope_syntax.h"
+#include "link/scope_syntax.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_scope.h"
 

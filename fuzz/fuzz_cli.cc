@@ -18,10 +18,10 @@
 
 #include "display/number_text.h"
 #include "fuzz_platform.h"
-#include "lib/options.h"
+#include "app/checkout/options.h"
 #include "link/bus_name.h"
 #include "link/prologix_driver.h"
-#include "sim/scope_syntax.h"
+#include "link/scope_syntax.h"
 #include "sim/script_technician.h"
 #include "sim/sim_devices.h"
 

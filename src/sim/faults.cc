@@ -9,7 +9,7 @@
 #include <numbers>
 #include <stdexcept>
 
-#include "sim/scope_syntax.h"
+#include "link/scope_syntax.h"
 
 namespace kc {
 

@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "platform/platform.h"
-#include "sim/scope_syntax.h"
+#include "link/scope_syntax.h"
 
 namespace kc {
 

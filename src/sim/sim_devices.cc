@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "sim/scope_syntax.h"
+#include "link/scope_syntax.h"
 #include "sim/sim_scope.h"
 
 namespace kc {

@@ -14,7 +14,7 @@
 
 #include "platform/clock.h"
 #include "sim/measurement.h"
-#include "sim/scope_syntax.h"
+#include "link/scope_syntax.h"
 #include "sim/sim_device.h"
 
 namespace kc {

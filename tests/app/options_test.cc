@@ -1,4 +1,4 @@
-#include "lib/options.h"
+#include "app/checkout/options.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/sim_server.h"
+#include "app/sim/sim_server.h"
 #include "sim/script_technician.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_devices.h"

@@ -5,7 +5,7 @@
 // for the same technician. Faults: nobody listening, the adapter gone or
 // frozen in the middle of a check, an adapter that never answers and one
 // that answers every command with an error line.
-#include "lib/sim_server.h"
+#include "app/sim/sim_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 // The full-screen window drawn off-screen: where the message lines, the bezel
 // buttons and the dialogs land, what the mouse hits, and the waveform dots.
-#include "lib/front_panel.h"
+#include "app/checkout/tui/front_panel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The message lines a real instrument is sent, as the window mirrors them.
-#include "lib/message_mirror.h"
+#include "link/message_mirror.h"
 
 #include <gtest/gtest.h>
 

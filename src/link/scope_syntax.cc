@@ -1,4 +1,4 @@
-#include "sim/scope_syntax.h"
+#include "link/scope_syntax.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "lib/runner.h"
+#include "app/checkout/runner.h"
 
 #include <unistd.h>
 
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "lib/curses_platform.h"
-#include "lib/message_mirror.h"
+#include "app/checkout/tui/curses_platform.h"
+#include "link/message_mirror.h"
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
 #include "link/linux_gpib_driver.h"

@@ -2,7 +2,7 @@
 // GPIB adapter on a TCP port or a pseudo-terminal. See --help.
 #include <iostream>
 
-#include "lib/sim_server.h"
+#include "app/sim/sim_server.h"
 
 int main(int argc, char** argv) {
   kc::SimServerOptions options;

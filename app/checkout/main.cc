@@ -2,8 +2,8 @@
 // oscilloscope. See --help.
 #include <iostream>
 
-#include "lib/options.h"
-#include "lib/runner.h"
+#include "app/checkout/options.h"
+#include "app/checkout/runner.h"
 
 int main(int argc, char** argv) {
   kc::Options options;

@@ -1,4 +1,4 @@
-#include "lib/curses_platform.h"
+#include "app/checkout/tui/curses_platform.h"
 
 #include <langinfo.h>
 #include <poll.h>

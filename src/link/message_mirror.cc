@@ -1,8 +1,8 @@
-#include "lib/message_mirror.h"
+#include "link/message_mirror.h"
 
 #include <cctype>
 
-#include "sim/scope_syntax.h"
+#include "link/scope_syntax.h"
 
 namespace kc {
 

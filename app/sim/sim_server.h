@@ -55,7 +55,7 @@
 #include <string_view>
 #include <vector>
 
-#include "lib/options.h"
+#include "app/checkout/options.h"
 #include "platform/platform.h"
 #include "sim/sim_bus.h"
 

@@ -1,4 +1,4 @@
-#include "lib/front_panel.h"
+#include "app/checkout/tui/front_panel.h"
 
 #include <algorithm>
 #include <cmath>

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/front_panel.h"
+#include "app/checkout/tui/front_panel.h"
 #include "platform/headless_platform.h"
 #include "platform/platform.h"
 

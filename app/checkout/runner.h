@@ -7,7 +7,7 @@
 #include <memory>
 #include <ostream>
 
-#include "lib/options.h"
+#include "app/checkout/options.h"
 #include "platform/platform.h"
 #include "sim/bench_hand.h"
 #include "sim/sim_bench.h"

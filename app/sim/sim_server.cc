@@ -1,4 +1,4 @@
-#include "lib/sim_server.h"
+#include "app/sim/sim_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -19,7 +19,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "lib/runner.h"
+#include "app/checkout/runner.h"
 #include "link/tracing_driver.h"
 #include "platform/clock.h"
 #include "platform/headless_platform.h"
