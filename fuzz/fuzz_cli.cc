@@ -19,7 +19,8 @@
 #include "display/number_text.h"
 #include "fuzz_platform.h"
 #include "app/checkout/options.h"
-#include "link/bus_name.h"
+#include "link/bus_registry.h"
+#include "link/linux_gpib_driver.h"
 #include "link/prologix_driver.h"
 #include "link/scope_syntax.h"
 #include "sim/script_technician.h"
@@ -35,20 +36,18 @@ void BusNames(const std::string& text) {
     if (error.empty()) Finding("a bus name refused without a message");
     return;
   }
-  switch (bus->kind) {
-    case BusName::Kind::kSim:
-      if (bus->address < 1 || bus->address > 30) Finding("a simulated address outside 1..30");
-      break;
-    case BusName::Kind::kPrologixTcp:
-      if (bus->host.empty() || bus->port < 1 || bus->port > 65535) Finding("a bad TCP adapter");
-      break;
-    case BusName::Kind::kPrologixSerial:
-      if (bus->device.empty() || bus->baud <= 0) Finding("a bad serial adapter");
-      break;
-    case BusName::Kind::kLinuxGpib:
-      if (bus->board < 0 || bus->board > 15) Finding("a board outside 0..15");
-      break;
+  if (const auto* sim = bus->As<SimTarget>()) {
+    if (sim->address < 1 || sim->address > 30) Finding("a simulated address outside 1..30");
+  } else if (const auto* adapter = bus->As<PrologixTarget>()) {
+    if (adapter->serial ? adapter->device.empty() || adapter->baud <= 0
+                        : adapter->host.empty() || adapter->port < 1 || adapter->port > 65535)
+      Finding("a bad adapter");
+  } else if (const auto* board = bus->As<LinuxGpibTarget>()) {
+    if (board->board < 0 || board->board > 15) Finding("a board outside 0..15");
+  } else if (!bus->target.has_value()) {
+    Finding("a bus name without a target");
   }
+  if (BusRegistry::Builtin().Find(bus->scheme) == nullptr) Finding("a bus of no known scheme");
   for (int pad : bus->listeners) {
     if (pad < 1 || pad > 30) Finding("a listener outside 1..30");
   }
@@ -153,15 +152,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   using namespace kc::fuzz;
   FuzzedDataProvider data(bytes, size);
   const int which = data.ConsumeIntegralInRange(0, 7);
+  if (which == 0) {
+    // Names start with a scheme's own beginning, as the registry lists them.
+    std::vector<std::string> starts;
+    for (const kc::BusScheme& scheme : kc::BusRegistry::Builtin().schemes()) {
+      starts.insert(starts.end(), scheme.prefixes.begin(), scheme.prefixes.end());
+      for (const std::string& word : scheme.visa_words) starts.push_back(word + "::");
+    }
+    std::string start = starts[data.ConsumeIntegralInRange<std::size_t>(0, starts.size())  % starts.size()];
+    BusNames(start + data.ConsumeRemainingBytesAsString());
+    return 0;
+  }
   if (which == 1) {
     CommandLine(data);
     return 0;
   }
   const std::string text = data.ConsumeRemainingBytesAsString();
   switch (which) {
-    case 0:
-      BusNames(text);
-      break;
     case 2:
       Script(text);
       break;

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <set>
 
+#include "platform/text.h"
 #include "sim/faults.h"
 #include "sim/script_technician.h"
 #include "sim/sim_devices.h"
@@ -18,21 +19,12 @@ constexpr int kHighestAddress = 30;
 
 // A GPIB primary address written as plain decimal digits, 1 to 30.
 std::optional<int> ParseAddress(const std::string& text) {
-  if (text.empty() || text.size() > 2) return std::nullopt;
-  if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
-    return std::nullopt;
-  int address = std::stoi(text);
-  if (address < kLowestAddress || address > kHighestAddress) return std::nullopt;
-  return address;
+  if (text.size() > 2) return std::nullopt;
+  return WholeNumber(text, kLowestAddress, kHighestAddress);
 }
 
 std::string AddressError(const std::string& text) {
   return "bad GPIB address \"" + text + "\": an address is a number from 1 to 30";
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 std::string HelpFooter() {
@@ -57,24 +49,7 @@ std::string HelpFooter() {
 }  // namespace
 
 std::string BusHelp() {
-  return "Buses (--bus):\n"
-         "  sim[:MODEL][@ADDR]     the built-in simulated oscilloscope (default sim:2440@1):\n"
-         "                         MODEL 2430 2430A 2431L 2432 2432A 2439L 2440 or any name\n"
-         "                         of letters and digits, ADDR 1..30; e.g. sim:2432A@7\n"
-         "  prologix://HOST[:PORT] a Prologix GPIB-ETHERNET, or an AR488 on the network,\n"
-         "                         port 1234 unless given (IPv6 in brackets);\n"
-         "                         e.g. prologix://192.168.1.50, prologix://127.0.0.1:40123\n"
-         "  prologix:DEVICE[:BAUD] a Prologix GPIB-USB or an AR488 on a serial port, 115200\n"
-         "                         baud unless given; e.g. prologix:/dev/ttyUSB0\n"
-         "  ...?addr=A[,B...]      after a prologix name: the instruments' GPIB addresses,\n"
-         "                         taken instead of a listener search (a Prologix has\n"
-         "                         none); e.g. prologix:/dev/ttyUSB0?addr=1\n"
-         "  gpib:N                 linux-gpib board N (0..15); e.g. gpib:0\n"
-         "  PRLGX-TCPIP::HOST::PORT::INTFC   as prologix://HOST:PORT;\n"
-         "                         e.g. PRLGX-TCPIP::192.168.1.50::1234::INTFC\n"
-         "  PRLGX-ASRL::DEVICE::INTFC        as prologix:DEVICE;\n"
-         "                         e.g. PRLGX-ASRL::/dev/ttyUSB0::INTFC\n"
-         "  GPIB[N]::INTFC         as gpib:N; e.g. GPIB0::INTFC\n"
+  return BusRegistry::Builtin().Help() +
          "--sim-device and --operator belong to the simulated bus. With a real bus\n"
          "--virtual-time skips the program's own waits (the adapter's time-outs still\n"
          "run on the wall clock): only for an instrument simulated by kalventa-sim.\n";
@@ -107,14 +82,16 @@ std::string TakeBenchOptions(const CLI::App& app, const BenchOptionTexts& texts,
   std::optional<BusName> bus = ParseBusName(texts.bus, &problem);
   if (!bus) return problem;
   options.bus = *bus;
-  bool simulated = bus->kind == BusName::Kind::kSim;
+  const SimTarget* sim = bus->As<SimTarget>();
+  bool simulated = sim != nullptr;
   if (!simulated && !texts.sim_devices.empty())
     return "--sim-device needs the simulated bus (--bus sim...), not \"" + texts.bus + "\"";
   if (!simulated && app.count("--operator") > 0)
     return "--operator needs the simulated bus (--bus sim...): at a real instrument the "
            "technician presses its buttons";
 
-  std::set<int> taken = {options.bus.address};
+  std::set<int> taken;
+  if (simulated) taken.insert(sim->address);
   for (const std::string& text : texts.sim_devices) {
     std::size_t equals = text.find('=');
     if (equals == std::string::npos) return "bad --sim-device \"" + text + "\": expected ADDR=KIND";

@@ -6,7 +6,7 @@
 //                     [--show-screen] [--help] [--version]
 //
 // Everything is checked before anything touches a bus: a bad value gives a
-// message and the exit status 2. The bus is named as link/bus_name.h reads
+// message and the exit status 2. The bus is named as the bus registry (link/bus_registry.h) reads
 // it; the options of the simulated bench (--sim-device, --operator) are a
 // usage error with any other bus, and so are --fault and --seed.
 #pragma once
@@ -18,7 +18,7 @@
 #include <variant>
 #include <vector>
 
-#include "link/bus_name.h"
+#include "link/bus_registry.h"
 #include "platform/platform.h"
 
 namespace CLI {

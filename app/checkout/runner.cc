@@ -15,8 +15,6 @@
 #include "link/message_mirror.h"
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
-#include "link/linux_gpib_driver.h"
-#include "link/prologix_driver.h"
 #include "link/tracing_driver.h"
 #include "platform/clock.h"
 #include "platform/headless_platform.h"
@@ -49,7 +47,8 @@ SimBench::~SimBench() {
 
 void BuildSimBench(const Options& options, Platform& platform, bool terminal, SimBench& bench) {
   bench.bus = std::make_unique<SimBus>(platform);
-  auto scope = std::make_unique<SimScope>(options.bus.model, platform.clock());
+  const SimTarget& target = *options.bus.As<SimTarget>();
+  auto scope = std::make_unique<SimScope>(target.model, platform.clock());
   bench.scope = scope.get();
   SimScope* shown = bench.scope;
   shown->SetScreenListener([shown, &platform] {
@@ -58,19 +57,19 @@ void BuildSimBench(const Options& options, Platform& platform, bool terminal, Si
     for (const std::string& line : shown->screen()) lines.push_back(RenderScreenText(line));
     platform.ShowInstrumentScreen(lines, shown->bells());
   });
-  bench.bus->Attach(options.bus.address, std::move(scope));
+  bench.bus->Attach(target.address, std::move(scope));
   // The oscilloscope measures what the bench's sources feed it; the hands
   // connect and set the sources as its screen asks.
   bench.sources = std::make_unique<SourceBench>();
   auto model = std::make_unique<MeasurementModel>(
-      options.bus.model, TraitsWithFaults(options.bus.model, options.faults),
+      target.model, TraitsWithFaults(target.model, options.faults),
       options.seed ? *options.seed : std::random_device{}());
   model->SetBench(bench.sources.get());
   shown->SetMeasurement(std::move(model));
   bench.hand = std::make_unique<BenchHand>(*shown, *bench.sources);
   // The full-screen window draws the instrument's front panel.
   if (auto* window = dynamic_cast<CursesPlatform*>(&platform)) {
-    bench.panel = std::make_unique<FrontPanelLink>(*window, *bench.bus, *shown, options.bus.address,
+    bench.panel = std::make_unique<FrontPanelLink>(*window, *bench.bus, *shown, target.address,
                                                    bench.sources.get());
   }
 
@@ -103,23 +102,14 @@ namespace {
 // window to its notice line.
 std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platform,
                                            std::ostream& err) {
-  if (bus.kind == BusName::Kind::kLinuxGpib) {
-    try {
-      return std::make_unique<LinuxGpibDriver>(bus.board, platform);
-    } catch (const std::runtime_error& error) {
-      throw ProgramEnd{kExitFatal, "cannot use linux-gpib board " + std::to_string(bus.board) +
-                                       ": " + error.what()};
-    }
-  }
-  PrologixOptions adapter;
   auto* window = dynamic_cast<CursesPlatform*>(&platform);
-  adapter.diagnostic = [&err, window](const std::string& line) {
-    if (window != nullptr)
-      window->ShowNote(line);
-    else
-      err << kProgramName << ": " << line << std::endl;
-  };
-  return MakePrologixDriver(bus, platform, std::move(adapter));
+  BusEnv env{platform, [&err, window](const std::string& line) {
+               if (window != nullptr)
+                 window->ShowNote(line);
+               else
+                 err << kProgramName << ": " << line << std::endl;
+             }};
+  return BusRegistry::Builtin().Make(bus, env);
 }
 
 Outcome RunOnPlatform(const Options& options, Platform& platform, bool terminal,
@@ -127,7 +117,7 @@ Outcome RunOnPlatform(const Options& options, Platform& platform, bool terminal,
   SimBench bench;
   std::unique_ptr<GpibDriver> real_bus;
   GpibDriver* driver = nullptr;
-  if (options.bus.kind == BusName::Kind::kSim) {
+  if (options.bus.simulated()) {
     BuildSimBench(options, platform, terminal, bench);
     driver = bench.bus.get();
   } else {
@@ -136,7 +126,7 @@ Outcome RunOnPlatform(const Options& options, Platform& platform, bool terminal,
   }
   // The window mirrors the message lines written to a real instrument.
   std::unique_ptr<MessageMirror> mirror;
-  if (options.bus.kind != BusName::Kind::kSim) {
+  if (!options.bus.simulated()) {
     if (auto* window = dynamic_cast<CursesPlatform*>(&platform)) window->ShowMirror();
     mirror = std::make_unique<MessageMirror>(*driver, platform);
     driver = mirror.get();

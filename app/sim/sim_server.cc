@@ -730,7 +730,7 @@ int ParseSimServerOptions(int argc, const char* const* argv, SimServerOptions& o
 
   std::string problem = TakeBenchOptions(app, bench, options.bench);
   if (!problem.empty()) return usage_error(problem);
-  if (options.bench.bus.kind != BusName::Kind::kSim)
+  if (!options.bench.bus.simulated())
     return usage_error("kalventa-sim serves the simulated bus: --bus sim[:MODEL][@ADDR], not \"" +
                        bench.bus + "\"");
   if (app.count("--listen") > 0 && options.pty)

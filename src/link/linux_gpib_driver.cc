@@ -1,5 +1,8 @@
 #include "link/linux_gpib_driver.h"
 
+#include "link/bus_syntax.h"
+#include "platform/text.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -269,6 +272,56 @@ int LinuxGpibDriver::WaitForServiceRequest(int ud, int mask) {
   }
   lib_->ibtmo(ud, saved_tmo);
   return Report(status, error, count);
+}
+
+namespace {
+
+constexpr int kMaxBoard = 15;
+
+std::optional<BusName> ParseLinuxGpibName(const std::string& text, std::string* error) {
+  std::string_view board;
+  if (text.find("::") != std::string::npos) {
+    std::optional<std::vector<std::string_view>> parts = VisaInterfaceParts(text, error);
+    if (!parts) return std::nullopt;
+    if (parts->size() != 1) {
+      *error = "expected GPIB[BOARD]::INTFC";
+      return std::nullopt;
+    }
+    board = (*parts)[0].substr(4);
+    if (board.empty()) board = "0";
+  } else {
+    board = std::string_view(text).substr(5);
+  }
+  std::optional<int> value = WholeNumber(board, 0, kMaxBoard);
+  if (!value) {
+    *error = "the board \"" + std::string(board) + "\" is not a number 0 to " +
+             std::to_string(kMaxBoard);
+    return std::nullopt;
+  }
+  BusName bus;
+  bus.target = LinuxGpibTarget{*value};
+  return bus;
+}
+
+}  // namespace
+
+void RegisterLinuxGpibBus(BusRegistry& registry) {
+  registry.Add({"gpib",
+                {"gpib:"},
+                {"GPIB"},
+                {"gpib:N", "GPIB0::INTFC"},
+                {"gpib:N                 linux-gpib board N (0..15); e.g. gpib:0",
+                 "GPIB[N]::INTFC         as gpib:N; e.g. GPIB0::INTFC"},
+                ParseLinuxGpibName,
+                [](const BusName& bus, const BusEnv& env) -> std::unique_ptr<GpibDriver> {
+                  const int board = bus.As<LinuxGpibTarget>()->board;
+                  try {
+                    return std::make_unique<LinuxGpibDriver>(board, env.platform);
+                  } catch (const std::runtime_error& error) {
+                    throw ProgramEnd{kExitFatal, "cannot use linux-gpib board " +
+                                                     std::to_string(board) + ": " + error.what()};
+                  }
+                }});
 }
 
 }  // namespace kc

@@ -17,9 +17,15 @@
 #include <string>
 
 #include "link/gpib_driver.h"
+#include "link/bus_registry.h"
 #include "platform/platform.h"
 
 namespace kc {
+
+// A board of the linux-gpib driver: "gpib:N" or "GPIB[N]::INTFC" (0 to 15).
+struct LinuxGpibTarget {
+  int board = 0;
+};
 
 class LinuxGpibDriver : public GpibDriverBase {
  public:

@@ -1,5 +1,8 @@
 #include "link/prologix_driver.h"
 
+#include "link/bus_syntax.h"
+#include "platform/text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -20,15 +23,13 @@ constexpr double kLongestWait = 1000;
 constexpr const char* kAdapterErrors[] = {"Unrecognized command", "Invalid parameter",
                                           "Missing parameter"};
 
-std::string Trim(const std::string& text) {
-  std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  std::size_t last = text.find_last_not_of(" \t\r\n");
-  return text.substr(first, last - first + 1);
+// An adapter line without blanks and line ends at either end.
+std::string Trimmed(const std::string& line) {
+  return std::string(Trim(line));
 }
 
 bool IsAdapterError(const std::string& line) {
-  std::string trimmed = Trim(line);
+  std::string trimmed = Trimmed(line);
   for (const char* error : kAdapterErrors)
     if (trimmed.rfind(error, 0) == 0) return true;
   return false;
@@ -36,7 +37,7 @@ bool IsAdapterError(const std::string& line) {
 
 // A status byte as the adapter prints it: decimal 0 to 255.
 std::optional<int> StatusByte(const std::string& line) {
-  std::string trimmed = Trim(line);
+  std::string trimmed = Trimmed(line);
   if (trimmed.empty() || trimmed.size() > 3) return std::nullopt;
   int value = 0;
   for (char c : trimmed) {
@@ -222,9 +223,9 @@ bool PrologixDriver::Identify() {
     }
     if (!Send("++ver\n")) return false;
     std::optional<std::string> line = Answer(After(options_.answer_seconds),
-                                             [](const std::string& l) { return !Trim(l).empty(); });
+                                             [](const std::string& l) { return !Trimmed(l).empty(); });
     if (line) {
-      version_ = Trim(*line);
+      version_ = Trimmed(*line);
       flavor_ = FlavorOf(version_);
       return true;
     }
@@ -275,7 +276,7 @@ bool PrologixDriver::Resync() {
   double busy = std::max(read_tmo_ms_, 0) / 1000.0;
   std::optional<std::string> line =
       Answer(After(options_.answer_seconds + busy),
-             [this](const std::string& l) { return EndsWith(Trim(l), version_); });
+             [this](const std::string& l) { return EndsWith(Trimmed(l), version_); });
   if (!line) {
     if (stream_->is_open()) AdapterSilent("++ver");
     return false;
@@ -368,7 +369,7 @@ std::optional<std::vector<int>> PrologixDriver::ProbeListeners(const std::vector
         if (stream_->is_open()) AdapterSilent("++ver");
         return std::nullopt;
       }
-      if (EndsWith(Trim(*line), version_)) break;
+      if (EndsWith(Trimmed(*line), version_)) break;
       if (StatusByte(*line)) answered = true;
     }
     if (answered) found.push_back(pad);
@@ -527,7 +528,7 @@ int PrologixDriver::ibrsp(int ud, char* spr) {
   // empty line. Other text is not a status byte and came unasked.
   std::optional<std::string> line =
       Answer(After(ReadSeconds(descriptor->tmo)),
-             [](const std::string& l) { return Trim(l).empty() || StatusByte(l).has_value(); });
+             [](const std::string& l) { return Trimmed(l).empty() || StatusByte(l).has_value(); });
   if (!line) {
     if (!stream_->is_open()) return FailWithFault();
     needs_resync_ = true;  // a late answer must not be taken for the next one
@@ -599,14 +600,14 @@ int PrologixDriver::WaitForServiceRequest(const Descriptor& descriptor, bool tim
     if (!Send("++srq\n")) return FailWithFault();
     std::optional<std::string> line =
         Answer(After(options_.answer_seconds), [](const std::string& l) {
-          std::string trimmed = Trim(l);
+          std::string trimmed = Trimmed(l);
           return trimmed == "0" || trimmed == "1";
         });
     if (!line) {
       if (stream_->is_open()) AdapterSilent("++srq");
       return FailWithFault();
     }
-    if (Trim(*line) == "1") return Ok(gpib::RQS | gpib::CMPL, 0);
+    if (Trimmed(*line) == "1") return Ok(gpib::RQS | gpib::CMPL, 0);
     SteadyClock::time_point now = SteadyClock::now();
     if (now >= end) return Ok(gpib::TIMO | gpib::CMPL, 0);
     next = std::max(next + interval, now);
@@ -638,16 +639,134 @@ int PrologixDriver::ibwait(int ud, int mask) {
   return Ok(gpib::CMPL, 0);
 }
 
+namespace {
+
+// Speeds a serial port can be set to.
+constexpr int kBaudRates[] = {300,    600,    1200,   2400,   4800,    9600,    19200,
+                              38400,  57600,  115200, 230400, 460800,  500000,  576000,
+                              921600, 1000000, 2000000};
+
+bool SetBaud(std::string_view text, PrologixTarget& target, std::string* error) {
+  std::optional<int> value = WholeNumber(text, 1, 100000000);
+  if (!value || std::find(std::begin(kBaudRates), std::end(kBaudRates), *value) ==
+                    std::end(kBaudRates)) {
+    *error = "the baud rate \"" + std::string(text) +
+             "\" is not a speed a serial port takes (such as 9600 or 115200)";
+    return false;
+  }
+  target.baud = *value;
+  return true;
+}
+
+bool SetHost(std::string_view text, PrologixTarget& target, std::string* error) {
+  std::optional<HostPort> where = ParseHostPort(text, target.port, error);
+  if (!where) return false;
+  target.host = where->host;
+  target.port = where->port;
+  return true;
+}
+
+// PRLGX-TCPIP[b]::HOST[::PORT]::INTFC, PRLGX-ASRL[b]::DEVICE::INTFC
+std::optional<BusName> ParseVisa(const std::string& text, std::string* error) {
+  std::optional<std::vector<std::string_view>> parts = VisaInterfaceParts(text, error);
+  if (!parts) return std::nullopt;
+  PrologixTarget target;
+  if (StartsWithNoCase((*parts)[0], "prlgx-asrl")) {
+    target.serial = true;
+    if (parts->size() != 2 || (*parts)[1].size() < 2 || (*parts)[1][0] != '/') {
+      *error = "expected PRLGX-ASRL::/dev/DEVICE::INTFC";
+      return std::nullopt;
+    }
+    target.device = std::string((*parts)[1]);
+  } else {
+    if (parts->size() != 2 && parts->size() != 3) {
+      *error = "expected PRLGX-TCPIP::HOST[::PORT]::INTFC";
+      return std::nullopt;
+    }
+    std::string where(parts->at(1));
+    if (parts->size() == 3) where += ":" + std::string((*parts)[2]);
+    if (!SetHost(where, target, error)) return std::nullopt;
+  }
+  BusName bus;
+  bus.target = target;
+  return bus;
+}
+
+}  // namespace
+
+std::optional<BusName> ParsePrologixName(const std::string& text, std::string* error) {
+  if (!StartsWithNoCase(text, "prologix:")) return ParseVisa(text, error);
+  BusName bus;
+  PrologixTarget target;
+  std::string_view rest = std::string_view(text).substr(std::string_view("prologix:").size());
+  if (rest.substr(0, 2) == "//") {
+    std::optional<std::string_view> authority =
+        TakeAddressQuery(rest.substr(2), bus.listeners, error);
+    if (!authority) return std::nullopt;
+    if (!authority->empty() && authority->back() == '/') authority->remove_suffix(1);
+    if (!SetHost(*authority, target, error)) return std::nullopt;
+  } else {
+    if (rest.empty() || rest[0] != '/') {
+      *error = "expected prologix://HOST[:PORT] or prologix:/dev/DEVICE[:BAUD]";
+      return std::nullopt;
+    }
+    target.serial = true;
+    std::optional<std::string_view> path = TakeAddressQuery(rest, bus.listeners, error);
+    if (!path) return std::nullopt;
+    // A device path may hold colons itself (by-path names): only digits after
+    // the last colon are a speed.
+    std::size_t colon = path->rfind(':');
+    if (colon != std::string_view::npos && AllDigits(path->substr(colon + 1))) {
+      target.device = std::string(path->substr(0, colon));
+      if (!SetBaud(path->substr(colon + 1), target, error)) return std::nullopt;
+    } else {
+      target.device = std::string(*path);
+    }
+    if (target.device.size() < 2) {
+      *error = "the serial device is missing";
+      return std::nullopt;
+    }
+  }
+  bus.target = target;
+  return bus;
+}
+
 std::unique_ptr<PrologixDriver> MakePrologixDriver(const BusName& bus, Platform& platform,
                                                    PrologixOptions options) {
-  std::unique_ptr<AdapterStream> stream;
-  if (bus.kind == BusName::Kind::kPrologixSerial) {
-    stream = MakeSerialStream(bus.device, bus.baud);
-  } else {
-    stream = MakeTcpStream(bus.host, bus.port);
-  }
+  const PrologixTarget* target = bus.As<PrologixTarget>();
+  if (target == nullptr) return nullptr;
+  std::unique_ptr<AdapterStream> stream = target->serial
+                                              ? MakeSerialStream(target->device, target->baud)
+                                              : MakeTcpStream(target->host, target->port);
   if (options.listeners.empty()) options.listeners = bus.listeners;
   return std::make_unique<PrologixDriver>(std::move(stream), platform, std::move(options));
+}
+
+void RegisterPrologixBus(BusRegistry& registry) {
+  registry.Add(
+      {"prologix",
+       {"prologix:"},
+       {"PRLGX-TCPIP", "PRLGX-ASRL"},
+       {"prologix://HOST[:PORT]", "prologix:/dev/DEVICE[:BAUD]", "PRLGX-TCPIP::HOST::PORT::INTFC",
+        "PRLGX-ASRL::/dev/DEVICE::INTFC"},
+       {"prologix://HOST[:PORT] a Prologix GPIB-ETHERNET, or an AR488 on the network,",
+        "                       port 1234 unless given (IPv6 in brackets);",
+        "                       e.g. prologix://192.168.1.50, prologix://127.0.0.1:40123",
+        "prologix:DEVICE[:BAUD] a Prologix GPIB-USB or an AR488 on a serial port, 115200",
+        "                       baud unless given; e.g. prologix:/dev/ttyUSB0",
+        "...?addr=A[,B...]      after a prologix name: the instruments' GPIB addresses,",
+        "                       taken instead of a listener search (a Prologix has",
+        "                       none); e.g. prologix:/dev/ttyUSB0?addr=1",
+        "PRLGX-TCPIP::HOST::PORT::INTFC   as prologix://HOST:PORT;",
+        "                       e.g. PRLGX-TCPIP::192.168.1.50::1234::INTFC",
+        "PRLGX-ASRL::DEVICE::INTFC        as prologix:DEVICE;",
+        "                       e.g. PRLGX-ASRL::/dev/ttyUSB0::INTFC"},
+       ParsePrologixName,
+       [](const BusName& bus, const BusEnv& env) -> std::unique_ptr<GpibDriver> {
+         PrologixOptions options;
+         options.diagnostic = env.diagnostic;
+         return MakePrologixDriver(bus, env.platform, std::move(options));
+       }});
 }
 
 }  // namespace kc

@@ -25,11 +25,23 @@
 #include <vector>
 
 #include "link/adapter_stream.h"
-#include "link/bus_name.h"
+#include "link/bus_registry.h"
 #include "link/gpib_driver.h"
 #include "platform/platform.h"
 
 namespace kc {
+
+// Where the adapter is: "prologix://HOST[:PORT]" (TCP, port 1234) or
+// "prologix:DEVICE[:BAUD]" (a serial port, 115200 baud), each with an optional
+// "?addr=A,B" list of instruments; "PRLGX-TCPIP[b]::HOST[::PORT]::INTFC" and
+// "PRLGX-ASRL[b]::DEVICE::INTFC" are the same, as VISA names them.
+struct PrologixTarget {
+  bool serial = false;
+  std::string host;
+  int port = 1234;
+  std::string device;
+  int baud = 115200;
+};
 
 struct PrologixOptions {
   // Listeners to report instead of searching the bus (the "?addr=" list).
@@ -160,6 +172,8 @@ class PrologixDriver : public GpibDriverBase {
 
 // The driver for a Prologix bus name (TCP or serial), with the listeners its
 // "?addr=" names.
+// Reads a Prologix bus name (see PrologixTarget); the message on an error.
+std::optional<BusName> ParsePrologixName(const std::string& text, std::string* error);
 std::unique_ptr<PrologixDriver> MakePrologixDriver(const BusName& bus, Platform& platform,
                                                    PrologixOptions options = {});
 

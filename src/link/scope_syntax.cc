@@ -39,18 +39,6 @@ std::vector<std::string_view> SplitOutsideQuotes(std::string_view text, char sep
 
 }  // namespace
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-std::string ToUpper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 std::vector<std::string> SplitMessage(std::string_view message) {
   std::vector<std::string> commands;
   for (std::string_view piece : SplitOutsideQuotes(message, ';', nullptr)) {

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text.h"
+
 namespace kc {
 
 struct ScopeCommand {
@@ -42,9 +44,8 @@ int MatchKeyword(std::string_view word, const std::vector<std::string_view>& nam
 // not enclosed in double quotes.
 std::optional<std::string> Unquote(std::string_view part);
 
-// Leading and trailing blanks (and tabs) removed.
-std::string_view TrimBlanks(std::string_view text);
-
-std::string ToUpper(std::string_view text);
+inline std::string ToUpper(std::string_view text) {
+  return Upper(text);
+}
 
 }  // namespace kc

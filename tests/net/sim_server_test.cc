@@ -638,8 +638,8 @@ TEST(SimServerOptions, WhereItServes) {
   ASSERT_EQ(ParseSimServerOptions(static_cast<int>(argv.size()), argv.data(), options, out, err),
             -1)
       << err.str();
-  EXPECT_EQ(options.bench.bus.model, "2432A");
-  EXPECT_EQ(options.bench.bus.address, 7);
+  EXPECT_EQ(options.bench.bus.As<SimTarget>()->model, "2432A");
+  EXPECT_EQ(options.bench.bus.As<SimTarget>()->address, 7);
   ASSERT_EQ(options.bench.sim_devices.size(), 1u);
   EXPECT_EQ(options.bench.sim_devices[0].address, 5);
   EXPECT_EQ(options.bench.seed, 42u);

@@ -1,0 +1,125 @@
+#include "link/bus_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "link/linux_gpib_driver.h"
+#include "link/prologix_driver.h"
+
+namespace kc {
+namespace {
+
+// What a parsed name names, in one line: "scheme target [listeners]".
+std::string Described(const BusName& bus) {
+  std::ostringstream out;
+  out << bus.scheme << " ";
+  if (const auto* sim = bus.As<SimTarget>()) out << sim->model << "@" << sim->address;
+  if (const auto* adapter = bus.As<PrologixTarget>()) {
+    if (adapter->serial)
+      out << adapter->device << " " << adapter->baud;
+    else
+      out << adapter->host << " " << adapter->port;
+  }
+  if (const auto* board = bus.As<LinuxGpibTarget>()) out << "board " << board->board;
+  for (int pad : bus.listeners) out << " " << pad;
+  return out.str();
+}
+
+TEST(BusRegistryTest, EveryFormReadsAsItsSchemeAndTarget) {
+  struct Case {
+    const char* text;
+    const char* described;
+  };
+  const Case cases[] = {
+      {"sim", "sim 2440@1"},
+      {"sim:2432A@17", "sim 2432A@17"},
+      {"sim@30", "sim 2440@30"},
+      {"sim:2430@07", "sim 2430@7"},
+      {"prologix://192.168.1.5", "prologix 192.168.1.5 1234"},
+      {"prologix://gpib-lab.local:5025?addr=7,1", "prologix gpib-lab.local 5025 7 1"},
+      {"prologix://[::1]:4000", "prologix ::1 4000"},
+      {"prologix://host/", "prologix host 1234"},
+      {"prologix:/dev/ttyUSB0", "prologix /dev/ttyUSB0 115200"},
+      {"prologix:/dev/ttyACM1:9600?addr=3", "prologix /dev/ttyACM1 9600 3"},
+      // Colons inside a by-path name belong to the device.
+      {"prologix:/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0",
+       "prologix /dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0 115200"},
+      {"PRLGX-TCPIP::10.0.0.9::1234::INTFC", "prologix 10.0.0.9 1234"},
+      {"PRLGX-TCPIP0::scope-bench::INTFC", "prologix scope-bench 1234"},
+      {"prlgx-tcpip::h::99::intfc", "prologix h 99"},
+      {"PRLGX-ASRL::/dev/ttyUSB1::INTFC", "prologix /dev/ttyUSB1 115200"},
+      {"gpib:2", "gpib board 2"},
+      {"GPIB0::INTFC", "gpib board 0"},
+      {"GPIB::INTFC", "gpib board 0"},
+      {"gpib3::intfc", "gpib board 3"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    std::optional<BusName> bus = ParseBusName(c.text, &error);
+    ASSERT_TRUE(bus.has_value()) << c.text << ": " << error;
+    EXPECT_EQ(Described(*bus), c.described) << c.text;
+    EXPECT_EQ(bus->text, c.text);
+  }
+}
+
+TEST(BusRegistryTest, MalformedNamesSayWhatIsWrong) {
+  struct Case {
+    const char* text;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"", "empty"},
+      {"usb:3", "unknown bus; known forms: sim[:MODEL][@ADDR], prologix://HOST[:PORT]"},
+      {"sim@0", "1 to 30"},
+      {"sim@31", "1 to 30"},
+      {"sim:", "model"},
+      {"sim:24 40", "blanks"},
+      {"sim:2440,V1", "comma"},
+      {"sim:24\"40", "quote"},
+      {"simx", "unknown bus"},
+      {"prologix://", "host name is missing"},
+      {"prologix://host:0", "port \"0\""},
+      {"prologix://host:99999", "port"},
+      {"prologix://host:12ab", "port"},
+      {"prologix://::1:1234", "brackets"},
+      {"prologix://[::1", "not closed"},
+      {"prologix://bad host", "host name"},
+      {"prologix://h?addr=", "at least one"},
+      {"prologix://h?addr=0", "\"0\""},
+      {"prologix://h?addr=5,5", "twice"},
+      {"prologix://h?speed=1", "unknown option"},
+      {"prologix:ttyUSB0", "prologix:/dev/DEVICE"},
+      {"prologix:/dev/ttyUSB0:12345", "baud rate \"12345\""},
+      {"gpib:", "board"},
+      {"gpib:16", "0 to 15"},
+      {"gpib:x", "board \"x\""},
+      {"GPIB0::7::INSTR", "names one instrument"},
+      {"PRLGX-TCPIP::host::1234", "ends in ::INTFC"},
+      {"PRLGX-ASRL::ttyUSB0::INTFC", "PRLGX-ASRL::/dev/DEVICE::INTFC"},
+      {"VXI0::INTFC", "unknown interface \"VXI0\" (known: PRLGX-TCPIP, PRLGX-ASRL, GPIB"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseBusName(c.text, &error).has_value()) << c.text;
+    EXPECT_NE(error.find(c.says), std::string::npos) << c.text << " gave: " << error;
+    EXPECT_EQ(error.rfind("bad bus \"" + std::string(c.text) + "\": ", 0), 0u) << error;
+  }
+  // Without a place for the message the answer is still no.
+  EXPECT_FALSE(ParseBusName("gpib:99", nullptr).has_value());
+}
+
+// The help names every scheme's forms, and the simulated bus has no factory:
+// the program builds its bench itself.
+TEST(BusRegistryTest, HelpAndFactories) {
+  const BusRegistry& registry = BusRegistry::Builtin();
+  std::string help = registry.Help();
+  for (const BusScheme& scheme : registry.schemes()) {
+    EXPECT_FALSE(scheme.help.empty()) << scheme.name;
+    EXPECT_NE(help.find(scheme.help.front()), std::string::npos) << scheme.name;
+    EXPECT_EQ(static_cast<bool>(scheme.make), scheme.name != kSimScheme) << scheme.name;
+  }
+}
+
+}  // namespace
+}  // namespace kc
