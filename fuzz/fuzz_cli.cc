@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "app/checkout/options.h"
 #include "display/number_text.h"
 #include "fuzz_platform.h"
-#include "app/checkout/options.h"
 #include "link/bus_registry.h"
 #include "link/linux_gpib_driver.h"
 #include "link/prologix_driver.h"
@@ -159,7 +159,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
       starts.insert(starts.end(), scheme.prefixes.begin(), scheme.prefixes.end());
       for (const std::string& word : scheme.visa_words) starts.push_back(word + "::");
     }
-    std::string start = starts[data.ConsumeIntegralInRange<std::size_t>(0, starts.size())  % starts.size()];
+    std::string start =
+        starts[data.ConsumeIntegralInRange<std::size_t>(0, starts.size()) % starts.size()];
     BusNames(start + data.ConsumeRemainingBytesAsString());
     return 0;
   }

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/checkout/tui/curses_platform.h"
-#include "link/message_mirror.h"
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
+#include "link/message_mirror.h"
 #include "link/tracing_driver.h"
 #include "platform/clock.h"
 #include "platform/headless_platform.h"

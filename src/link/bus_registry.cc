@@ -135,8 +135,8 @@ std::optional<BusName> BusRegistry::Parse(const std::string& text, std::string* 
     std::vector<std::string> words;
     for (const BusScheme& known : schemes_)
       words.insert(words.end(), known.visa_words.begin(), known.visa_words.end());
-    what = "unknown interface \"" + std::string(Split(text, "::").front()) + "\" (known: " +
-           Join(words) + ")";
+    what = "unknown interface \"" + std::string(Split(text, "::").front()) +
+           "\" (known: " + Join(words) + ")";
   } else {
     std::vector<std::string> forms;
     for (const BusScheme& known : schemes_)

@@ -60,10 +60,12 @@ struct BusEnv {
 
 // Reads one name; on a malformed name it stores a message in `error` (never
 // null) that says what is wrong, without the "bad bus" prefix.
-using BusParser = std::function<std::optional<BusName>(const std::string& text, std::string* error)>;
+using BusParser =
+    std::function<std::optional<BusName>(const std::string& text, std::string* error)>;
 // Makes the driver; throws ProgramEnd (or std::runtime_error) when the
 // controller cannot be used at all.
-using BusFactory = std::function<std::unique_ptr<GpibDriver>(const BusName& bus, const BusEnv& env)>;
+using BusFactory =
+    std::function<std::unique_ptr<GpibDriver>(const BusName& bus, const BusEnv& env)>;
 
 struct BusScheme {
   std::string name;

@@ -45,7 +45,8 @@ std::optional<HostPort> ParseHostPort(std::string_view text, int default_port, s
       if (after[0] != ':') return Fail(error, "expected \":PORT\" after the IPv6 address");
       port = after.substr(1);
     }
-    if (!ValidIpv6(host)) return Fail(error, "\"" + std::string(host) + "\" is not an IPv6 address");
+    if (!ValidIpv6(host))
+      return Fail(error, "\"" + std::string(host) + "\" is not an IPv6 address");
   } else {
     std::size_t colon = text.find(':');
     if (colon != std::string_view::npos && text.find(':', colon + 1) != std::string_view::npos)

@@ -1,8 +1,5 @@
 #include "link/linux_gpib_driver.h"
 
-#include "link/bus_syntax.h"
-#include "platform/text.h"
-
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -11,6 +8,9 @@
 #include <cstring>
 #include <stdexcept>
 #include <vector>
+
+#include "link/bus_syntax.h"
+#include "platform/text.h"
 
 namespace kc {
 namespace {
@@ -309,7 +309,7 @@ void RegisterLinuxGpibBus(BusRegistry& registry) {
   registry.Add({"gpib",
                 {"gpib:"},
                 {"GPIB"},
-                {"gpib:N", "GPIB0::INTFC"},
+                {"gpib:N", "GPIB[N]::INTFC"},
                 {"gpib:N                 linux-gpib board N (0..15); e.g. gpib:0",
                  "GPIB[N]::INTFC         as gpib:N; e.g. GPIB0::INTFC"},
                 ParseLinuxGpibName,

@@ -16,8 +16,8 @@
 #include <memory>
 #include <string>
 
-#include "link/gpib_driver.h"
 #include "link/bus_registry.h"
+#include "link/gpib_driver.h"
 #include "platform/platform.h"
 
 namespace kc {

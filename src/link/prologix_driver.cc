@@ -1,8 +1,5 @@
 #include "link/prologix_driver.h"
 
-#include "link/bus_syntax.h"
-#include "platform/text.h"
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -10,6 +7,9 @@
 #include <iostream>
 #include <thread>
 #include <utility>
+
+#include "link/bus_syntax.h"
+#include "platform/text.h"
 
 namespace kc {
 namespace {
@@ -222,8 +222,8 @@ bool PrologixDriver::Identify() {
       return false;
     }
     if (!Send("++ver\n")) return false;
-    std::optional<std::string> line = Answer(After(options_.answer_seconds),
-                                             [](const std::string& l) { return !Trimmed(l).empty(); });
+    std::optional<std::string> line = Answer(
+        After(options_.answer_seconds), [](const std::string& l) { return !Trimmed(l).empty(); });
     if (line) {
       version_ = Trimmed(*line);
       flavor_ = FlavorOf(version_);
@@ -642,14 +642,14 @@ int PrologixDriver::ibwait(int ud, int mask) {
 namespace {
 
 // Speeds a serial port can be set to.
-constexpr int kBaudRates[] = {300,    600,    1200,   2400,   4800,    9600,    19200,
-                              38400,  57600,  115200, 230400, 460800,  500000,  576000,
-                              921600, 1000000, 2000000};
+constexpr int kBaudRates[] = {300,    600,    1200,   2400,    4800,   9600,
+                              19200,  38400,  57600,  115200,  230400, 460800,
+                              500000, 576000, 921600, 1000000, 2000000};
 
 bool SetBaud(std::string_view text, PrologixTarget& target, std::string* error) {
   std::optional<int> value = WholeNumber(text, 1, 100000000);
-  if (!value || std::find(std::begin(kBaudRates), std::end(kBaudRates), *value) ==
-                    std::end(kBaudRates)) {
+  if (!value ||
+      std::find(std::begin(kBaudRates), std::end(kBaudRates), *value) == std::end(kBaudRates)) {
     *error = "the baud rate \"" + std::string(text) +
              "\" is not a speed a serial port takes (such as 9600 or 115200)";
     return false;
@@ -743,30 +743,29 @@ std::unique_ptr<PrologixDriver> MakePrologixDriver(const BusName& bus, Platform&
 }
 
 void RegisterPrologixBus(BusRegistry& registry) {
-  registry.Add(
-      {"prologix",
-       {"prologix:"},
-       {"PRLGX-TCPIP", "PRLGX-ASRL"},
-       {"prologix://HOST[:PORT]", "prologix:/dev/DEVICE[:BAUD]", "PRLGX-TCPIP::HOST::PORT::INTFC",
-        "PRLGX-ASRL::/dev/DEVICE::INTFC"},
-       {"prologix://HOST[:PORT] a Prologix GPIB-ETHERNET, or an AR488 on the network,",
-        "                       port 1234 unless given (IPv6 in brackets);",
-        "                       e.g. prologix://192.168.1.50, prologix://127.0.0.1:40123",
-        "prologix:DEVICE[:BAUD] a Prologix GPIB-USB or an AR488 on a serial port, 115200",
-        "                       baud unless given; e.g. prologix:/dev/ttyUSB0",
-        "...?addr=A[,B...]      after a prologix name: the instruments' GPIB addresses,",
-        "                       taken instead of a listener search (a Prologix has",
-        "                       none); e.g. prologix:/dev/ttyUSB0?addr=1",
-        "PRLGX-TCPIP::HOST::PORT::INTFC   as prologix://HOST:PORT;",
-        "                       e.g. PRLGX-TCPIP::192.168.1.50::1234::INTFC",
-        "PRLGX-ASRL::DEVICE::INTFC        as prologix:DEVICE;",
-        "                       e.g. PRLGX-ASRL::/dev/ttyUSB0::INTFC"},
-       ParsePrologixName,
-       [](const BusName& bus, const BusEnv& env) -> std::unique_ptr<GpibDriver> {
-         PrologixOptions options;
-         options.diagnostic = env.diagnostic;
-         return MakePrologixDriver(bus, env.platform, std::move(options));
-       }});
+  registry.Add({"prologix",
+                {"prologix:"},
+                {"PRLGX-TCPIP", "PRLGX-ASRL"},
+                {"prologix://HOST[:PORT]", "prologix:DEVICE[:BAUD]",
+                 "PRLGX-TCPIP::HOST::PORT::INTFC", "PRLGX-ASRL::DEVICE::INTFC"},
+                {"prologix://HOST[:PORT] a Prologix GPIB-ETHERNET, or an AR488 on the network,",
+                 "                       port 1234 unless given (IPv6 in brackets);",
+                 "                       e.g. prologix://192.168.1.50, prologix://127.0.0.1:40123",
+                 "prologix:DEVICE[:BAUD] a Prologix GPIB-USB or an AR488 on a serial port, 115200",
+                 "                       baud unless given; e.g. prologix:/dev/ttyUSB0",
+                 "...?addr=A[,B...]      after a prologix name: the instruments' GPIB addresses,",
+                 "                       taken instead of a listener search (a Prologix has",
+                 "                       none); e.g. prologix:/dev/ttyUSB0?addr=1",
+                 "PRLGX-TCPIP::HOST::PORT::INTFC   as prologix://HOST:PORT;",
+                 "                       e.g. PRLGX-TCPIP::192.168.1.50::1234::INTFC",
+                 "PRLGX-ASRL::DEVICE::INTFC        as prologix:DEVICE;",
+                 "                       e.g. PRLGX-ASRL::/dev/ttyUSB0::INTFC"},
+                ParsePrologixName,
+                [](const BusName& bus, const BusEnv& env) -> std::unique_ptr<GpibDriver> {
+                  PrologixOptions options;
+                  options.diagnostic = env.diagnostic;
+                  return MakePrologixDriver(bus, env.platform, std::move(options));
+                }});
 }
 
 }  // namespace kc

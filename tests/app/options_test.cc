@@ -63,7 +63,8 @@ TEST(Options, BadBusNames) {
 // Every form of a real bus reaches the options as the bus-name parser reads
 // it; the simulated-bench options do not go with them.
 TEST(Options, RealBusNames) {
-  for (const char* text : {"prologix://192.168.1.50", "PRLGX-ASRL::/dev/ttyUSB0::INTFC", "gpib:2"}) {
+  for (const char* text :
+       {"prologix://192.168.1.50", "PRLGX-ASRL::/dev/ttyUSB0::INTFC", "gpib:2"}) {
     Parsed parsed = Parse({"--bus", text, "--answers", "cancel"});
     ASSERT_EQ(parsed.code, -1) << text << parsed.err;
     EXPECT_FALSE(parsed.options.bus.simulated()) << text;
