@@ -102,7 +102,7 @@ void MainForm::Form_Load() {
   ModelIndex = static_cast<Integer>(std::nearbyint(position / 5.0));
 
   platform_.SetHint("Use the Bezel Buttons of the " + ModelText + " on GPIB address" +
-                    Str(static_cast<long>(ops_.DeviceAddress(dev))));
+                    Str(ops_.DeviceAddress(dev)));
 }
 
 void MainForm::Intro(Integer& seconds) {
@@ -262,19 +262,6 @@ void MainForm::ClearEvents() {
   for (int i = 0; i < kMaxClearQueries; ++i) {
     if (LeadingDigits(ops_.QueryDev(dev, "EVE?")) == 0) return;
   }
-}
-
-Integer MainForm::WaitForTechnician() {
-  SRQWait();
-  return xEvent();
-}
-
-void MainForm::Mess(int line, const std::string& text) {
-  Send("MESS" + Str(line) + ":" + Q + text + Q);
-}
-
-void MainForm::MessClr(int line, const std::string& text) {
-  Send("MESS CLR," + PlainNumber(static_cast<long>(line)) + ":" + Q + text + Q);
 }
 
 }  // namespace kc
