@@ -50,11 +50,7 @@ constexpr MenuPageText kPages[] = {
 MainForm::MainForm(InstrumentOps& ops) : ops_(ops), platform_(ops.platform()) {}
 
 void MainForm::Run() {
-  platform_.SetCloseHandler([this] {
-    // Closed before the instrument was found: nothing on the bus to rest.
-    if (dev == 0) platform_.EndProcess(kExitClosed);
-    Form_Unload();
-  });
+  platform_.SetCloseHandler([this] { CloseRequested(); });
   Form_Load();
   Form_Activate();
 }
@@ -222,14 +218,20 @@ void MainForm::Form_Activate() {
   }
 }
 
-void MainForm::Form_Unload() {
+void MainForm::CloseRequested() {
+  // Closed before the instrument was found: nothing on the bus to rest.
+  if (dev == 0) platform_.EndProcess(kExitInterrupted);
+  Form_Unload(kExitInterrupted);
+}
+
+void MainForm::Form_Unload(int exit_code) {
   platform_.MarkClosing();
   Send(std::string("MESS CLR,9:") + Q + "         *** CLOSING PROGRAM ***" + Q);
   Delay(2);
   CmdText = "INIT BOTH;CH1 COU:GND,POS:+.5";
   Send(CmdText);
   Send("VMO CH2;CH2 COU:GND,POS:-.5");
-  platform_.EndProcess(kExitClosed);
+  platform_.EndProcess(exit_code);
 }
 
 void MainForm::SRQWait() {

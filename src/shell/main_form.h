@@ -22,7 +22,13 @@ class MainForm {
   void Form_Load();
   void Intro(Integer& seconds);
   [[noreturn]] void Form_Activate();
-  [[noreturn]] void Form_Unload();
+  // The closing sequence, then the end with `exit_code`: kExitClosed for QUIT
+  // and MENU OFF twice in the menu.
+  [[noreturn]] void Form_Unload(int exit_code = kExitClosed);
+  // A close request (Ctrl-C, a closed terminal, the window's close mark): the
+  // closing sequence, ended with kExitInterrupted; at once, with nothing sent,
+  // while no instrument is open.
+  [[noreturn]] void CloseRequested();
 
   // Bezel-button events.
   void SRQWait();
