@@ -22,19 +22,20 @@ void MainForm::AttenComp() {
     Mess(9, "    CHECK/ADJUST ATTENUATOR COMP FOR");
     Mess(8, "        EQUAL UPPER FRONT CORNER");
     // The event queue is polled, not waited on: "EVE?" reports 0 (an ev of
-    // -449) while nothing is pressed, and the channel keeps flipping.
+    // -449) while nothing is pressed, and the channel keeps flipping. Each
+    // half-cycle shows its setting for a second, then reads the queue.
+    auto half_cycle = [&](const char* volts) {
+      Send(channel + " VOL:" + volts);
+      Delay(1);
+      LastButton = xEvent();
+      return LastButton;
+    };
     Integer ev = 0;
     do {
-      Send(channel + " VOL:0.05");
-      Delay(1);
-      ev = xEvent();
-      LastButton = ev;
+      ev = half_cycle("0.05");
       if (ev > 200) return;
       if (ev < 0) {
-        Send(channel + " VOL:0.1");
-        Delay(1);
-        ev = xEvent();
-        LastButton = ev;
+        ev = half_cycle("0.1");
         if (ev > 200) return;
       }
     } while (ev <= 0);
