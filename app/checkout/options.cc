@@ -38,10 +38,12 @@ std::string HelpFooter() {
       "boxes get Cancel), and the instrument's last screen is printed at the end.\n"
       "\n"
       "Exit status:\n"
-      "  0  the program closed (QUIT, MENU OFF twice in the menu, Ctrl-C)\n"
+      "  0  the program closed (QUIT, MENU OFF twice in the menu)\n"
       "  1  start-up failure, Cancel in a GPIB error box, instrument not found\n"
       "  2  bad command line (nothing was sent on any bus)\n"
       "  3  the simulated technician's script ran out\n"
+      "  4  interrupted: the window was closed and the closing sequence ran\n"
+      "     (Ctrl-C, the terminal closed, the close mark)\n"
       "  130  interrupted a second time while closing\n";
   return footer;
 }

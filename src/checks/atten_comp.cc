@@ -9,34 +9,33 @@
 namespace kc {
 
 void MainForm::AttenComp() {
-  MessClr(9, "    *** ATTENUATOR CHECK/ADJUST ***");
-  Delay(2);
+  Title("    *** ATTENUATOR CHECK/ADJUST ***");
   Send("VMO CH1;HOR ASEC:1E-4;ATR LEV:-0.05;CH1 POS:2");
   MessClr(16, "CONNECT PG 506, HI AMP, 1 \\4H\\&, TO CH1");
   Mess(15, "THRU A 50\\J X5 ATT+TERM+15\\>F NORMALIZER");
   Mess(14, "ADJUST AMPLITUDE TO A 5 DIVISION DISPLAY");
-  Mess(1, "    PRESS ANY BEZEL BUTTON WHEN READY");
-  Integer ev = WaitForTechnician();
-  if (ev > 200) return;
+  if (!Ready()) return;
   MessClr(1, "     PRESS ANY BEZEL BUTTON FOR CH2");
 
   for (Integer ch = 1; ch <= 2; ++ch) {
-    const std::string channel = "CH" + PlainNumber(static_cast<long>(ch));
+    const std::string channel = "CH" + Whole(ch);
     Mess(9, "    CHECK/ADJUST ATTENUATOR COMP FOR");
     Mess(8, "        EQUAL UPPER FRONT CORNER");
     // The event queue is polled, not waited on: "EVE?" reports 0 (an ev of
-    // -449) while nothing is pressed, and the channel keeps flipping.
-    do {
-      Send(channel + " VOL:0.05");
+    // -449) while nothing is pressed, and the channel keeps flipping. Each
+    // half-cycle shows its setting for a second, then reads the queue.
+    auto half_cycle = [&](const char* volts) {
+      Send(channel + " VOL:" + volts);
       Delay(1);
-      ev = xEvent();
-      LastButton = ev;
+      LastButton = xEvent();
+      return LastButton;
+    };
+    Integer ev = 0;
+    do {
+      ev = half_cycle("0.05");
       if (ev > 200) return;
       if (ev < 0) {
-        Send(channel + " VOL:0.1");
-        Delay(1);
-        ev = xEvent();
-        LastButton = ev;
+        ev = half_cycle("0.1");
         if (ev > 200) return;
       }
     } while (ev <= 0);
@@ -44,10 +43,9 @@ void MainForm::AttenComp() {
     if (ch == 1) {
       Send("VMO CH1:OFF,CH2;CH2 POS:2");
       MessClr(9, "           MOVE SIGNAL TO CH2");
-      Mess(1, "    PRESS ANY BEZEL BUTTON WHEN READY");
-      ev = WaitForTechnician();
-      if (ev > 200) return;
-      Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
+      if (!Ready()) return;
+      // The last prompt, answered by the adjustment loop's polls.
+      Mess(1, kMenuPrompt);
     }
   }
 }

@@ -12,7 +12,6 @@
 namespace kc {
 
 void MainForm::BandWidth() {
-  const std::string ready = "    PRESS ANY BEZEL BUTTON WHEN READY";
   // Peak-to-peak amplitude of the selected source from its extremes, in
   // divisions x 4.
   auto amplitude = [this] {
@@ -21,8 +20,7 @@ void MainForm::BandWidth() {
     return ToSingle((maximum - minimum) * 4);
   };
 
-  MessClr(9, "         *** BANDWIDTH CHECK ***");
-  Delay(2);
+  Title("         *** BANDWIDTH CHECK ***");
   std::string frequency;
   if (ModelIndex >= 3) {
     CmdText = "SG 504";
@@ -38,16 +36,14 @@ void MainForm::BandWidth() {
   Mess(15, "ADJUST AMPLITUDE FOR 6 DIVISIONS P-P");
 
   for (Integer ch = 1; ch <= 2; ++ch) {
-    Mess(1, ready);
-    if (WaitForTechnician() > 200) return;
+    if (!Ready()) return;
     Send("DAT SOU:CH" + Whole(ch));
     ResultTable[1][ch] = amplitude();
 
     CmdText = ModelIndex < 3 ? "5" : "2";
     Send("HOR ASEC:" + CmdText + "E-9;ACQ REP:OFF");
     MessClr(16, "CHANGE THE FREQUENCY TO " + frequency + " MH\\&");
-    Mess(1, ready);
-    if (WaitForTechnician() > 200) return;
+    if (!Ready()) return;
     Send("MESS CLR;ACQ REP:ON");
     BarGraph(6, 9, 16, "PLEASE WAIT ");
     // The 2430 settles more slowly at the test frequency.
@@ -68,20 +64,16 @@ void MainForm::BandWidth() {
     if (ch == 1) {
       Send("VMO CH1:OFF;HOR ASEC:5E-6");
       MessClr(9, "           MOVE SIGNAL TO CH2");
-      Mess(1, ready);
-      if (WaitForTechnician() > 200) return;
+      if (!Ready()) return;
       Send("VMO CH2;ATR SOU:CH2");
       MessClr(16, "CHANGE THE FREQUENCY TO 50 \\4H\\&");
       Mess(15, "ADJUST AMPLITUDE FOR 6 DIVS");
     }
   }
 
-  CmdText = "\\b\\a\\n\\d\\w\\i\\d\\t\\h";
-  CmdText =
-      Q + std::string(12, ' ') + CmdText + std::string(11, ' ') + PassFail(ResultTable[3][1]) + Q;
-  if (ResultTable[3][1] != 0) CmdText += ";BELL";
-  CmdText = "MESS CLR,12:" + CmdText;
-  Send(CmdText);
+  VerdictLine(
+      "MESS CLR,12:", std::string(12, ' ') + "\\b\\a\\n\\d\\w\\i\\d\\t\\h" + std::string(11, ' '),
+      ResultTable[3][1]);
   Mess(10, "            \\l\\i\\m\\i\\t\\    \\m\\e\\a\\s\\u\\r\\e\\d");
 
   for (Integer ch = 1; ch <= 2; ++ch) {
@@ -101,8 +93,7 @@ void MainForm::BandWidth() {
     Send(CmdText);
   }
 
-  Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
-  SRQWait();
+  BackToMenu();
 }
 
 }  // namespace kc

@@ -26,16 +26,12 @@ Single GainFactor(double reference) {
 }  // namespace
 
 void MainForm::Calibrator() {
-  const std::string ready = "    PRESS ANY BEZEL BUTTON WHEN READY";
-
   // Gain reference.
-  MessClr(9, "    *** CALIBRATOR SIGNAL CHECK ***");
-  Delay(2);
+  Title("    *** CALIBRATOR SIGNAL CHECK ***");
   Send("VMO CH1;HOR ASEC:.1E-3;ATR LEV:0.25;CH1 POS:-2.5");
   MessClr(16, "CONNECT PG 506, 500\\;V STANDARD AMPLITUDE");
   Mess(15, "TO CH1");
-  Mess(1, ready);
-  if (WaitForTechnician() > 200) return;
+  if (!Ready()) return;
   Send("MESS CLR;CURS FUN:V.T");
   Send("CURS TPOS:ONE:387,TPOS:TWO:637");
   Send("ACQ MOD:AVG,NUMAV:128");
@@ -47,8 +43,7 @@ void MainForm::Calibrator() {
   Send("CURS FUN:OFF;ACQ MOD:NOR;CH1 POS:-2");
   MessClr(16, "CONNECT THE CALIBRATOR SIGNAL TO CH1");
   Mess(15, "VIA A X1 PROBE OR APPROPRIATE ADAPTER");
-  Mess(1, ready);
-  if (WaitForTechnician() > 200) return;
+  if (!Ready()) return;
   Send("VMO CH1;HOR ASEC:.5E-3;ACQ MOD:AVG;ATR LEV:0.2");
   Send("MESS CLR;CURS FUN:V.T");
   Send("CURS TPOS:ONE:462,TPOS:TWO:562");
@@ -61,11 +56,8 @@ void MainForm::Calibrator() {
   if (!(kLow <= value && value <= kHigh)) ResultTable[1][1] = 1;
 
   Send("VMO CH1:OFF;CURS FUN:OFF;MESS CLR");
-  CmdText = std::string("MESS 10:") + Q +
-            "         \\c\\a\\l\\b\\r\\a\\t\\o\\r\\0\\s\\i\\g\\n\\a\\l  " +
-            PassFail(ResultTable[1][1]) + Q;
-  if (ResultTable[1][1] != 0) CmdText += ";BELL";
-  Send(CmdText);
+  VerdictLine("MESS 10:", "         \\c\\a\\l\\b\\r\\a\\t\\o\\r\\0\\s\\i\\g\\n\\a\\l  ",
+              ResultTable[1][1]);
   Single shown = ToSingle(static_cast<double>(value) * 1000.0);
   Single format = 3.1f;
   CmdText =
@@ -73,8 +65,7 @@ void MainForm::Calibrator() {
   Send(CmdText);
   CmdText = std::string("MESS 6:") + Q + std::string(9, ' ') + "LIMIT: 396.0 - 404.0 \\;V" + Q;
   Send(CmdText);
-  Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
-  SRQWait();
+  BackToMenu();
 }
 
 }  // namespace kc

@@ -49,7 +49,6 @@ std::string CursorPosition(MainForm& form, Integer index) {
 }  // namespace
 
 void MainForm::CCDcte() {
-  const std::string ready = "    PRESS ANY BEZEL BUTTON WHEN READY";
   const CteVariant& variant = ModelIndex < 3 ? kChargeTransfer : kPositionEffect;
   const Single limit = variant.limit;
 
@@ -61,8 +60,7 @@ void MainForm::CCDcte() {
   Send("ATR LEV:-.01;HOR ASEC:1E-7;ACQ MOD:AVG,NUMAV:4");
   Mess(16, "CONNECT PG 506 FAST RISE, 1 MH\\&, TO CH1");
   Mess(15, "ADJUST AMPLITUDE TO A 5 DIVISION DISPLAY");
-  Mess(1, ready);
-  if (WaitForTechnician() > 200) return;
+  if (!Ready()) return;
   Send("HOR ASEC:5E-9;ACQ NUMAV:256");
 
   for (Integer ch = 1; ch <= 2; ++ch) {
@@ -93,17 +91,12 @@ void MainForm::CCDcte() {
     Send("CURS FUN:OFF;VMO CH" + Whole(ch) + ":OFF;MESS CLR;ACQ REP:OFF");
     if (ch == 1) {
       Mess(9, "           MOVE SIGNAL TO CH2");
-      Mess(1, ready);
-      if (WaitForTechnician() > 200) return;
+      if (!Ready()) return;
       Send("VMO CH2");
     }
   }
 
-  CmdText = variant.label;
-  CmdText = Q + std::string("  ") + CmdText + "  " + PassFail(ResultTable[2][1]) + Q;
-  if (ResultTable[2][1] != 0) CmdText += ";BELL";
-  CmdText = "MESS CLR,11:" + CmdText;
-  Send(CmdText);
+  VerdictLine("MESS CLR,11:", std::string("  ") + variant.label + "  ", ResultTable[2][1]);
 
   for (Integer ch = 1; ch <= 2; ++ch) {
     Single format = 3.1f;
@@ -119,8 +112,7 @@ void MainForm::CCDcte() {
   Single limit_format = 2.1f;
   const std::string limit_line = "          LIMIT: " + NrToStr(shown_limit, limit_format) + "%";
   Mess(6, limit_line);
-  Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
-  SRQWait();
+  BackToMenu();
 }
 
 }  // namespace kc

@@ -23,13 +23,11 @@ void MainForm::CCDlin() {
     limit = 95.0f;
   }
 
-  MessClr(9, "      *** CCD LINEARITY CHECK ***");
-  Delay(2);
+  Title("      *** CCD LINEARITY CHECK ***");
   Send("VMO CH1;CH1 POS:-1;ATR LEV:0.1");
   MessClr(16, "CONNECT PG 506, 0.2V STANDARD AMPLITUDE");
   Mess(15, "TO CH1 AND CH2");
-  Mess(1, "    PRESS ANY BEZEL BUTTON WHEN READY");
-  if (WaitForTechnician() > 200) return;
+  if (!Ready()) return;
   Send("HOR ASE:.5E-4;ATR MOD:SGL;ACQ MOD:AVG;ATR LEV:.1;MEN");
   ClearEvents();
   Send("CURS FUN:V.T;CURS UNI:VOL:PERC");
@@ -38,7 +36,7 @@ void MainForm::CCDlin() {
     Mess(12, "           SETTING CH" + Whole(ch) + " REFERENCE");
     Send("VMO CH" + Whole(ch) + ",CH" + Whole(std::abs(ch - 3)) + ":OFF");
     Send("CH" + Whole(ch) + " POS:-1;ACQ NUMAV:128;RUN ACQ");
-    if (WaitForTechnician() > 200) return;
+    if (!Pressed()) return;
     Send("CURS NEWR;ACQ NUMAV:64;MEN");
     ClearEvents();
 
@@ -63,10 +61,8 @@ void MainForm::CCDlin() {
   }
 
   Send("VMO CH2:OFF;CURS FUN:OFF;MESS CLR");
-  CmdText = std::string("MESS 12:") + Q + std::string(9, ' ') +
-            "\\c\\c\\d\\0\\l\\i\\n\\e\\a\\r\\i\\t\\y     " + PassFail(ResultTable[3][1]) + Q;
-  if (ResultTable[3][1] != 0) CmdText += ";BELL";
-  Send(CmdText);
+  VerdictLine("MESS 12:", std::string(9, ' ') + "\\c\\c\\d\\0\\l\\i\\n\\e\\a\\r\\i\\t\\y     ",
+              ResultTable[3][1]);
 
   for (Integer ch = 1; ch <= 2; ++ch) {
     for (Single j = 1.0f; j <= 2.0f; j += 1.0f) {
@@ -89,8 +85,7 @@ void MainForm::CCDlin() {
   const std::string limit_line =
       std::string(13, ' ') + "LIMIT:  " + NrToStr(shown_limit, limit_format) + "%";
   Mess(5, limit_line);
-  Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
-  SRQWait();
+  BackToMenu();
 }
 
 }  // namespace kc

@@ -19,16 +19,12 @@ constexpr Single kLimit = 50;
 }  // namespace
 
 void MainForm::CMRR() {
-  const std::string ready = "    PRESS ANY BEZEL BUTTON WHEN READY";
-
-  MessClr(9, "  *** COMMON MODE REJECTION CHECK ***");
-  Delay(2);
+  Title("  *** COMMON MODE REJECTION CHECK ***");
   Send("VMO CH1;CH1 FIF;CH2 FIF;ATR SOU:CH1;ACQ NUMAV:32,REP;HOR ASEC:10E-6");
   Send("START 256;STOP 768;DAT SOU:ADD");
   MessClr(16, "CONNECT SG 503, 50 \\4H\\&, TO CH1 AND CH2");
   Mess(15, "ADJUST AMPLITUDE FOR 5 DIVISIONS P-P");
-  Mess(1, ready);
-  if (WaitForTechnician() > 200) return;
+  if (!Ready()) return;
 
   // The adjustment selected by the last adjust button; kept from press to
   // press and from the first pass into the second. Empty until one of the
@@ -91,8 +87,7 @@ void MainForm::CMRR() {
 
     Send("VMO ADD:OFF;HOR ASEC:20E-9");
     MessClr(9, "       CHANGE FREQUENCY TO 50 MH\\&");
-    Mess(1, ready);
-    if (WaitForTechnician() > 200) return;
+    if (!Ready()) return;
     Send("VMO ADD;ACQ MODE:AVG;MESS CLR");
     BarGraph(10, 9, 16, "PLEASE WAIT ");
     Send("RUN SAVE;VMO ADD:OFF");
@@ -103,18 +98,15 @@ void MainForm::CMRR() {
 
     if (ch == 1) {
       MessClr(9, "    CHANGE FREQUENCY BACK TO 50 \\4H\\&");
-      Mess(1, ready);
-      if (WaitForTechnician() > 200) return;
+      if (!Ready()) return;
       Send("CH1 VAR:0;CH2 VAR:0;ACQ MODE:NORM;HOR ASEC:10E-6;RUN ACQ");
     }
   }
 
-  std::string title =
-      std::string("MESS CLR,11:") + Q +
-      "  \\c\\o\\m\\m\\o\\n\\0\\m\\o\\d\\e\\0\\r\\e\\j\\e\\c\\t\\i\\o\\n\\0\\r\\a\\t\\i\\o    " +
-      PassFail(ResultTable[2][1]) + Q;
-  if (ResultTable[2][1] != 0) title += ";BELL";
-  Send(title);
+  VerdictLine(
+      "MESS CLR,11:",
+      "  \\c\\o\\m\\m\\o\\n\\0\\m\\o\\d\\e\\0\\r\\e\\j\\e\\c\\t\\i\\o\\n\\0\\r\\a\\t\\i\\o    ",
+      ResultTable[2][1]);
 
   // Each line's verdict is taken on the residue as rounded for its text.
   const char* const line_heads[] = {"  CH1 INVERTED, CH2 NORMAL:", "  CH1 NORMAL, CH2 INVERTED:"};
@@ -124,8 +116,7 @@ void MainForm::CMRR() {
     Mess(10 - ch, line_heads[ch - 1] + residue + "\\;V " + PassFail(ResultTable[1][ch] - kLimit));
   }
   Mess(6, std::string(21, ' ') + "LIMIT: 50\\;V");
-  Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
-  SRQWait();
+  BackToMenu();
 }
 
 }  // namespace kc

@@ -13,33 +13,28 @@ void MainForm::SamplSkew() {
     Send(std::string("BELL;MESS CLR,9:") + Q + "   THIS TEST NOT APPLICABLE TO " + ModelText + Q);
     Mess(7, "        CHECK THE SERVICE MANUAL");
     Mess(6, "        FOR THE CORRECT PROCEDURE");
-    Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
-    SRQWait();
+    BackToMenu();
     return;
   }
 
-  MessClr(9, "    *** SAMPLE SKEW CHECK/ADJUST ***");
-  Delay(2);
+  Title("    *** SAMPLE SKEW CHECK/ADJUST ***");
   Send("VMO CH1;CH1 FIF;CH2 FIF;HOR ASEC:1E-5");
   MessClr(16, "CONNECT SG 503, 50 \\4H\\&, TO CH1 AND CH2");
   Mess(15, "ADJUST AMPLITUDE FOR 3 DIVISIONS P-P");
-  Mess(1, "    PRESS ANY BEZEL BUTTON WHEN READY");
-  if (WaitForTechnician() > 200) return;
+  if (!Ready()) return;
 
   // 200 MHz for the faster models, 100 MHz for the others.
   const char* hundreds = ModelIndex >= 3 ? "2" : "1";
   CmdText = std::string("MESS CLR,16:") + Q + "CHANGE FREQUENCY TO " + hundreds + "00 MH\\&" + Q;
   Send(CmdText);
   Mess(3, " NOTE THAT SIGNALS WILL APPEAR UNSTABLE");
-  Mess(1, "    PRESS ANY BEZEL BUTTON WHEN READY");
-  if (WaitForTechnician() > 200) return;
+  if (!Ready()) return;
 
   Send("VMO CH2;CH1 POS:1.5;CH2 POS:-1.5 ;HOR ASEC:0.5E-6");
   Send("MESS CLR");
   Mess(16, "ADJUST FREQ FOR 2 CYCLES OVER THE SCREEN");
   Mess(15, "CHECK/ADJUST SAM SKEW FOR MIN NOISE");
-  Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
-  SRQWait();
+  BackToMenu();
 }
 
 }  // namespace kc

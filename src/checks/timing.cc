@@ -10,17 +10,13 @@
 namespace kc {
 
 void MainForm::Timing() {
-  const std::string ready = "    PRESS ANY BEZEL BUTTON WHEN READY";
-  const std::string go_on = "   PRESS ANY BEZEL BUTTON TO CONTINUE";
   const std::string one_marker = "    CHECK FOR 1 MARKER PER DIVISION";
 
-  MessClr(9, "          *** TIMING CHECK ***");
-  Delay(2);
+  Title("          *** TIMING CHECK ***");
   Send("VMO CH1;CH1 VOL:5E-1,POS:-1.36,FIF;ATR MOD:NORM,LEV:.5;HOR ASEC:.5E-3");
   MessClr(16, "CONNECT TIMEMARK GENERATOR TO CH1");
   Mess(15, "SET TIMEMARKERS TO 1 \\;S / ONE EVERY TWO DIVS");
-  Mess(1, ready);
-  if (WaitForTechnician() > 200) return;
+  if (!Ready()) return;
 
   for (Integer i = 1; i <= 6; ++i) {
     const std::string a_speed = "HOR ASEC:1E-" + Whole(i + 2) + ",";
@@ -38,8 +34,7 @@ void MainForm::Timing() {
                                      ? std::string(static_cast<std::size_t>(4 - i), '0') + " \\<S"
                                      : std::string(static_cast<std::size_t>(7 - i), '0') + " \\=S";
       Send(std::string("MESS CLR, 9:") + Q + "       CHANGE TIMEMARKERS TO 1" + period + Q);
-      Mess(1, ready);
-      if (WaitForTechnician() > 200) return;
+      if (!Ready()) return;
       Send("MESS CLR;VMO CH1;ATR LEV:.5");
     }
     if (i == 4) Send("ACQ REP");
@@ -47,28 +42,22 @@ void MainForm::Timing() {
     Mess(14, std::string(12, ' ') + "*** A-SWEEP ***");
 
     if (ModelIndex != 3) {
-      Mess(1, go_on);
-      if (WaitForTechnician() > 200) return;
+      if (!GoOn()) return;
       Send("HOR MOD:BSW;BTR LEV:.5,MOD:TRI");
       MessClr(16, one_marker);
       Mess(14, std::string(12, ' ') + "*** B-SWEEP ***");
       if (i <= 4) {
-        Mess(1, go_on);
-        if (WaitForTechnician() > 200) return;
+        if (!GoOn()) return;
         Send("HOR " + delayed_b_speed + ",POS:456;BTR POS:8,MODE:RUNS;DLYT DELT");
         Send(first_delay + second_delay);
         MessClr(16, "    CHECK FOR 8 DIV BETWEEN MARKERS");
       }
     }
 
-    if (i < 6) {
-      Mess(1, go_on);
-      if (WaitForTechnician() > 200) return;
-    }
+    if (i < 6 && !GoOn()) return;
   }
 
-  Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
-  SRQWait();
+  BackToMenu();
 }
 
 }  // namespace kc

@@ -28,8 +28,7 @@ Single MarkFailed(Single err) {
 
 void MainForm::VertAcc() {
   // Opening and self-calibration.
-  MessClr(9, "    *** VERTICAL ACCURACY CHECK ***");
-  Delay(2);
+  Title("    *** VERTICAL ACCURACY CHECK ***");
   Mess(9, "DO YOU WANT A SELFCAL TO BE PERFORMED ?");
   Mess(1, "  YES      NO");
   do {
@@ -45,8 +44,7 @@ void MainForm::VertAcc() {
   Send("VMO CH1;CH1 POS:-2.5,VOL:0.002;HOR ASEC:2E-4;ATR LEV:0.005,COU:HFR;RUN ACQ");
   MessClr(16, "CONNECT PG 506, 10\\;V STANDARD AMPLITUDE");
   Mess(15, "TO CH1 AND CH2");
-  Mess(1, "    PRESS ANY BEZEL BUTTON WHEN READY");
-  if (WaitForTechnician() > 200) return;
+  if (!Ready()) return;
   Send("CH2 POS:-2.5");
   Send("ATR MODE:SGL;HOR ASEC:5E-5;MEN;USE ON");
   ClearEvents();
@@ -59,7 +57,7 @@ void MainForm::VertAcc() {
       const int row = 3 * e + k + 9;
 
       if (average_exponent > 5) --average_exponent;
-      const std::string average = PlainNumber(1L << average_exponent);
+      const std::string average = Whole(1L << average_exponent);
       Send("ACQ NUMAV:" + average);
 
       const double decade = std::pow(10.0, e);
@@ -85,13 +83,13 @@ void MainForm::VertAcc() {
       }
       for (int i = 0; i < 2; ++i) {
         Send("RUN ACQ");
-        if (WaitForTechnician() > 200) return;
+        if (!Pressed()) return;
       }
       Send("ACQ MOD:AVG;CURS FUN:V.T;MEN");
       ClearEvents();
 
       for (int ch = 1; ch <= 2; ++ch) {
-        Send("VMO CH" + std::to_string(ch) + ",CH" + std::to_string(3 - ch) + ":OFF;RUN ACQ");
+        Send("VMO CH" + Whole(ch) + ",CH" + Whole(3 - ch) + ":OFF;RUN ACQ");
         Mess(1, "    TEST RUNNING WITH AVERAGE = " + average);
         SRQWait();
         Send("MEN");
@@ -115,11 +113,8 @@ void MainForm::VertAcc() {
 
   // Result screen.
   Send("INTENSI REA:65");
-  CmdText = std::string("MESS 16:") + Q +
-            "          \\v\\e\\r\\t\\i\\c\\a\\l\\0\\a\\c\\c\\u\\r\\a\\c\\y     " +
-            PassFail(ResultTable[12][1]) + Q;
-  if (ResultTable[12][1] != 0) CmdText += ";BELL";
-  Send(CmdText);
+  VerdictLine("MESS 16:", "          \\v\\e\\r\\t\\i\\c\\a\\l\\0\\a\\c\\c\\u\\r\\a\\c\\y     ",
+              ResultTable[12][1]);
   Mess(15, "  \\v\\o\\l\\t\\?\\d\\i\\v   \\c\\h\\A" + std::string(11, ' ') + "\\c\\h\\B");
   for (Integer e = -3; e <= 0; ++e) {
     for (Integer k = 0; k <= 2; ++k) {
@@ -141,8 +136,7 @@ void MainForm::VertAcc() {
     }
   }
   Mess(2, "       LIMIT: +/-2.0% +/-0.04 DIV");
-  Mess(1, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
-  SRQWait();
+  BackToMenu();
 }
 
 }  // namespace kc

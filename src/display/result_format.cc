@@ -65,19 +65,15 @@ std::string PassFail(Single margin) {
   return margin > 0 ? "\\f\\a\\i\\l" : "PASS";
 }
 
-void BarGraph(InstrumentOps& ops, Integer& dev, std::string& cmd_text, Integer steps,
-              Integer indent, Integer line, const std::string& text) {
-  const int count = steps;
+std::string BarGraphCommand(Integer steps, Integer indent, Integer line, const std::string& text,
+                            int step) {
   const std::size_t lead = static_cast<std::size_t>(std::max<int>(indent, 0));
+  const std::size_t done = static_cast<std::size_t>(std::max<int>(step - 1, 0));
+  const std::size_t blanks = static_cast<std::size_t>(std::max(steps - step, 0));
   std::string bar;
-  for (int i = 1; i <= count; ++i) {
-    const int blanks = count - static_cast<int>(bar.size() / 2) - 1;
-    cmd_text = text + bar + std::string(static_cast<std::size_t>(std::max(blanks, 0)), ' ') + "\\M";
-    cmd_text = "MESS" + Str(line) + ":" + '"' + std::string(lead, ' ') + cmd_text + '"';
-    bar += "\\M";
-    ops.WriteDev(dev, cmd_text);
-    ops.Delay(1);
-  }
+  for (std::size_t i = 0; i < done; ++i) bar += "\\M";
+  return "MESS" + Str(line) + ":" + '"' + std::string(lead, ' ') + text + bar +
+         std::string(blanks, ' ') + "\\M" + '"';
 }
 
 }  // namespace kc

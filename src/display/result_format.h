@@ -1,10 +1,9 @@
 // Result texts for the instrument screen: fixed-width numbers, verdicts and the
-// timed progress bar.
+// steps of the progress bar. Text only: the main window writes them.
 #pragma once
 
 #include <string>
 
-#include "link/instrument_ops.h"
 #include "platform/types.h"
 
 namespace kc {
@@ -23,9 +22,11 @@ namespace kc {
 std::string NrToStr(Single& value, Single& format);
 // "PASS" for a margin of 0 or below, "\f\a\i\l" above.
 std::string PassFail(Single margin);
-// The "PLEASE WAIT" bar: `steps` one-second steps on screen line `line`,
-// built in `cmd_text`.
-void BarGraph(InstrumentOps& ops, Integer& dev, std::string& cmd_text, Integer steps,
-              Integer indent, Integer line, const std::string& text);
+// The screen command of step `step` (1 to `steps`) of the "PLEASE WAIT" bar on
+// screen line `line`, `indent` blanks in (none when negative): `text`, the
+// step - 1 glyphs done so far, blanks, and a closing glyph in column `steps`
+// after the text; the last step shows `steps` glyphs.
+std::string BarGraphCommand(Integer steps, Integer indent, Integer line, const std::string& text,
+                            int step);
 
 }  // namespace kc

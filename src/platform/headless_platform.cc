@@ -20,7 +20,7 @@ extern "C" void OnInterrupt(int) {
     static const char kNote[] = "\nkalventa-checkout: interrupted\n";
     ssize_t ignored = write(STDERR_FILENO, kNote, sizeof kNote - 1);
     (void)ignored;
-    _exit(kExitInterrupted);
+    _exit(kExitInterruptedTwice);
   }
   g_interrupts = 1;
 }
@@ -107,7 +107,7 @@ void HeadlessPlatform::TakeInterrupt() {
   if (!InterruptWatch::Take()) return;
   if (closing_) {
     out_.flush();
-    EndProcess(kExitInterrupted, "interrupted while closing");
+    EndProcess(kExitInterruptedTwice, "interrupted while closing");
   }
   RequestClose();
 }

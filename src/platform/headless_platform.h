@@ -26,7 +26,7 @@
 namespace kc {
 
 // Exit status of a run stopped by a second interrupt while it was closing.
-inline constexpr int kExitInterrupted = 130;
+inline constexpr int kExitInterruptedTwice = 130;
 
 // Turns SIGINT into a close request for as long as it lives. A second SIGINT
 // before the first has been taken ends the process at once (exit status 130),

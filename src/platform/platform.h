@@ -27,6 +27,7 @@ inline constexpr int kExitClosed = 0;        // after the closing sequence
 inline constexpr int kExitFatal = 1;         // start-up failure, Cancel, no device
 inline constexpr int kExitUsage = 2;         // bad command line
 inline constexpr int kExitOperatorDone = 3;  // the simulated technician's script ran out
+inline constexpr int kExitInterrupted = 4;   // a close request; the closing sequence ran
 
 // Thrown to end the program; unwinds to main(), which prints `message` (if any)
 // and returns `code`. Nothing touches the instrument after it is thrown.

@@ -205,7 +205,7 @@ void TerminalPlatform::TakeInterrupt() {
 void TerminalPlatform::OnCtrlC() {
   if (closing_ || close_pending()) {
     Write("\n");
-    EndProcess(kExitInterrupted, "interrupted while closing");
+    EndProcess(kExitInterruptedTwice, "interrupted while closing");
   }
   Write("\nClosing (Ctrl-C again ends at once)...\n");
   RequestClose();

@@ -50,11 +50,7 @@ constexpr MenuPageText kPages[] = {
 MainForm::MainForm(InstrumentOps& ops) : ops_(ops), platform_(ops.platform()) {}
 
 void MainForm::Run() {
-  platform_.SetCloseHandler([this] {
-    // Closed before the instrument was found: nothing on the bus to rest.
-    if (dev == 0) platform_.EndProcess(kExitClosed);
-    Form_Unload();
-  });
+  platform_.SetCloseHandler([this] { CloseRequested(); });
   Form_Load();
   Form_Activate();
 }
@@ -102,7 +98,7 @@ void MainForm::Form_Load() {
   ModelIndex = static_cast<Integer>(std::nearbyint(position / 5.0));
 
   platform_.SetHint("Use the Bezel Buttons of the " + ModelText + " on GPIB address" +
-                    Str(static_cast<long>(ops_.DeviceAddress(dev))));
+                    Str(ops_.DeviceAddress(dev)));
 }
 
 void MainForm::Intro(Integer& seconds) {
@@ -222,14 +218,20 @@ void MainForm::Form_Activate() {
   }
 }
 
-void MainForm::Form_Unload() {
+void MainForm::CloseRequested() {
+  // Closed before the instrument was found: nothing on the bus to rest.
+  if (dev == 0) platform_.EndProcess(kExitInterrupted);
+  Form_Unload(kExitInterrupted);
+}
+
+void MainForm::Form_Unload(int exit_code) {
   platform_.MarkClosing();
   Send(std::string("MESS CLR,9:") + Q + "         *** CLOSING PROGRAM ***" + Q);
   Delay(2);
   CmdText = "INIT BOTH;CH1 COU:GND,POS:+.5";
   Send(CmdText);
   Send("VMO CH2;CH2 COU:GND,POS:-.5");
-  platform_.EndProcess(kExitClosed);
+  platform_.EndProcess(exit_code);
 }
 
 void MainForm::SRQWait() {
@@ -262,19 +264,6 @@ void MainForm::ClearEvents() {
   for (int i = 0; i < kMaxClearQueries; ++i) {
     if (LeadingDigits(ops_.QueryDev(dev, "EVE?")) == 0) return;
   }
-}
-
-Integer MainForm::WaitForTechnician() {
-  SRQWait();
-  return xEvent();
-}
-
-void MainForm::Mess(int line, const std::string& text) {
-  Send("MESS" + Str(line) + ":" + Q + text + Q);
-}
-
-void MainForm::MessClr(int line, const std::string& text) {
-  Send("MESS CLR," + PlainNumber(static_cast<long>(line)) + ":" + Q + text + Q);
 }
 
 }  // namespace kc

@@ -22,7 +22,13 @@ class MainForm {
   void Form_Load();
   void Intro(Integer& seconds);
   [[noreturn]] void Form_Activate();
-  [[noreturn]] void Form_Unload();
+  // The closing sequence, then the end with `exit_code`: kExitClosed for QUIT
+  // and MENU OFF twice in the menu.
+  [[noreturn]] void Form_Unload(int exit_code = kExitClosed);
+  // A close request (Ctrl-C, a closed terminal, the window's close mark): the
+  // closing sequence, ended with kExitInterrupted; at once, with nothing sent,
+  // while no instrument is open.
+  [[noreturn]] void CloseRequested();
 
   // Bezel-button events.
   void SRQWait();
@@ -65,7 +71,12 @@ class MainForm {
   InstrumentOps& ops() { return ops_; }
 
  protected:
-  // Screen-line helpers shared by the checks.
+  // The prompts on line 1 that the checks share.
+  static constexpr const char* kReadyPrompt = "    PRESS ANY BEZEL BUTTON WHEN READY";
+  static constexpr const char* kContinuePrompt = "   PRESS ANY BEZEL BUTTON TO CONTINUE";
+  static constexpr const char* kMenuPrompt = "  PRESS ANY BEZEL BUTTON FOR MAIN MENU";
+
+  // Steps and endings shared by the checks (check_steps.cc).
   // "MESS" + Str(n) + ":" + Q + text + Q
   void Mess(int line, const std::string& text);
   // "MESS CLR," + n + ":" + Q + text + Q
@@ -73,8 +84,32 @@ class MainForm {
   void Send(const std::string& command) { ops_.WriteDev(dev, command); }
   std::string Query(const std::string& command) { return ops_.QueryDev(dev, command); }
   void Delay(Single seconds) { ops_.Delay(seconds); }
+  // The check's title on line 9 of a cleared screen, left up for two seconds.
+  void Title(const std::string& text);
   // SRQWait then xEvent: the technician's answer.
   Integer WaitForTechnician();
+  // The technician's answer: true for a press, false when they leave the
+  // check (an event above 200).
+  bool Pressed();
+  // The ready prompt on line 1, then the answer as Pressed gives it.
+  bool Ready();
+  // The same with the prompt to continue.
+  bool GoOn();
+  // A check's verdict line, composed in CmdText and sent: `head` ("MESS 10:",
+  // "MESS CLR,12:"), then in quotes `text` and PassFail(fail), and ";BELL"
+  // behind when `fail` is not 0.
+  void VerdictLine(const std::string& head, const std::string& text, Single fail);
+  // The end of a check: the main-menu prompt on line 1 and SRQWait alone (the
+  // press is left for the menu).
+  void BackToMenu();
+
+  // The trigger checks' shared steps. The level of trigger `trigger` ("ATR",
+  // "BTR") walks through seven one-division steps of 1/`steps_per_volt` V up
+  // with positive slope, then down with negative slope, one a second.
+  void WalkTriggerLevel(const std::string& trigger, Single steps_per_volt);
+  // The four couplings, each with where the trigger mark must sit; a wait to
+  // continue after each but the last. False when the technician leaves.
+  bool ShowTriggerCouplings(const std::string& trigger);
 
  private:
   InstrumentOps& ops_;

@@ -1,5 +1,5 @@
-// The main window's result presentation: the display functions with the
-// window's instrument, descriptor and command buffer.
+// The main window's result presentation: the display texts written to the
+// window's instrument.
 #include "display/result_format.h"
 #include "shell/main_form.h"
 
@@ -14,7 +14,12 @@ std::string MainForm::PassFail(Single margin) {
 }
 
 void MainForm::BarGraph(Integer steps, Integer indent, Integer line, const std::string& text) {
-  kc::BarGraph(ops(), dev, CmdText, steps, indent, line, text);
+  // One step a second, each built in the command buffer.
+  for (int step = 1; step <= steps; ++step) {
+    CmdText = BarGraphCommand(steps, indent, line, text, step);
+    Send(CmdText);
+    Delay(1);
+  }
 }
 
 }  // namespace kc

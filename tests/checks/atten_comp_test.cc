@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 
 namespace kc {
@@ -61,8 +62,7 @@ class AttenCompTest : public ::testing::Test {
   // the start of the check). LastButton is 1 before, as after the menu press.
   void RunWith(const std::string& script, std::vector<std::string> event_replies = {}) {
     bench_ = std::make_unique<CheckoutBench>();
-    ASSERT_TRUE(bench_->Load());
-    bench_->ops().WriteDev(bench_->form().dev, "INIT GPI;PATH OFF;USE;BELL");
+    ASSERT_TRUE(LoadForChecks(*bench_));
     if (!event_replies.empty()) bench_->scope().SetReplies("EVE?", std::move(event_replies));
     bench_->form().LastButton = 1;
     bench_->SetScript(script);

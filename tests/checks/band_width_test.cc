@@ -10,26 +10,15 @@
 #include <utility>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 
 namespace kc {
 namespace {
 
 using ::testing::ElementsAreArray;
-using Stream = std::vector<std::string>;
 
 const std::string kReady = "MESS 1:\"    PRESS ANY BEZEL BUTTON WHEN READY\"";
-
-// The six steps of the "PLEASE WAIT " bar, indented by 9.
-Stream SixStepBar() {
-  const std::string head = "MESS 16:\"         PLEASE WAIT ";
-  return {head + "     \\M\"",       head + "\\M    \\M\"",       head + "\\M\\M   \\M\"",
-          head + "\\M\\M\\M  \\M\"", head + "\\M\\M\\M\\M \\M\"", head + "\\M\\M\\M\\M\\M\\M\""};
-}
-
-void Append(Stream& stream, const Stream& more) {
-  stream.insert(stream.end(), more.begin(), more.end());
-}
 
 struct ModelGroup {
   const char* model;
@@ -67,7 +56,7 @@ Stream Measurement(const ModelGroup& group) {
       "EVE?",
       "MESS CLR;ACQ REP:ON",
   };
-  for (int i = 0; i < group.bars; ++i) Append(stream, SixStepBar());
+  for (int i = 0; i < group.bars; ++i) Append(stream, PleaseWaitBar(6, 9));
   Append(stream, {
                      "RUN SAVE",
                      "MINI?",
@@ -93,7 +82,7 @@ Stream Measurement(const ModelGroup& group) {
                      "EVE?",
                      "MESS CLR;ACQ REP:ON",
                  });
-  for (int i = 0; i < group.bars; ++i) Append(stream, SixStepBar());
+  for (int i = 0; i < group.bars; ++i) Append(stream, PleaseWaitBar(6, 9));
   Append(stream, {"RUN SAVE", "MINI?", "MAX?", "VMO CH2:OFF", "RUN ACQ"});
   return stream;
 }
@@ -114,14 +103,6 @@ Stream WholeRun(const ModelGroup& group, bool pass, const std::string& ch1_line,
   Append(stream, {OverallLine(pass), kColumnHeads, "MESS 8:\"" + ch1_line + "\"",
                   "MESS 7:\"" + ch2_line + "\"", kMainMenu});
   return stream;
-}
-
-// Loads the program and prepares the instrument as the main menu does before
-// any check runs: from then on replies come without headers.
-bool LoadForChecks(CheckoutBench& bench) {
-  if (!bench.Load()) return false;
-  bench.ops().WriteDev(bench.form().dev, "INIT GPI;PATH OFF;USE;BELL");
-  return true;
 }
 
 class BandWidthTest : public ::testing::Test {

@@ -9,14 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 
 namespace kc {
 namespace {
 
 using ::testing::ElementsAreArray;
-
-const std::string kBar = "MESS 16:\"            PLEASE WAIT ";
 
 // Everything up to the first bezel wait.
 std::vector<std::string> GainReferencePrompt() {
@@ -40,11 +39,7 @@ std::vector<std::string> GainReferenceAndCalibratorPrompt() {
        }) {
     stream.push_back(command);
   }
-  stream.push_back(kBar + "    \\M\"");
-  stream.push_back(kBar + "\\M   \\M\"");
-  stream.push_back(kBar + "\\M\\M  \\M\"");
-  stream.push_back(kBar + "\\M\\M\\M \\M\"");
-  stream.push_back(kBar + "\\M\\M\\M\\M\\M\"");
+  Append(stream, PleaseWaitBar(5, 12));
   for (const char* command : {
            "CURS?DISP:VAL",
            "CURS FUN:OFF;ACQ MOD:NOR;CH1 POS:-2",
@@ -70,11 +65,7 @@ std::vector<std::string> WholeRun(const std::string& verdict, bool bell,
        }) {
     stream.push_back(command);
   }
-  stream.push_back(kBar + "    \\M\"");
-  stream.push_back(kBar + "\\M   \\M\"");
-  stream.push_back(kBar + "\\M\\M  \\M\"");
-  stream.push_back(kBar + "\\M\\M\\M \\M\"");
-  stream.push_back(kBar + "\\M\\M\\M\\M\\M\"");
+  Append(stream, PleaseWaitBar(5, 12));
   stream.push_back("CURS?DISP:VAL");
   stream.push_back("VMO CH1:OFF;CURS FUN:OFF;MESS CLR");
   stream.push_back("MESS 10:\"         \\c\\a\\l\\b\\r\\a\\t\\o\\r\\0\\s\\i\\g\\n\\a\\l  " +

@@ -9,31 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 
 namespace kc {
 namespace {
 
 using ::testing::ElementsAreArray;
-using Stream = std::vector<std::string>;
 
 const std::string kReady = "MESS 1:\"    PRESS ANY BEZEL BUTTON WHEN READY\"";
-
-void Append(Stream& stream, const Stream& more) {
-  stream.insert(stream.end(), more.begin(), more.end());
-}
-
-// The ten steps of the "PLEASE WAIT " bar, indented by 9.
-Stream TenStepBar() {
-  const std::string head = "MESS 16:\"         PLEASE WAIT ";
-  Stream bar;
-  for (int i = 1; i <= 10; ++i) {
-    std::string glyphs;
-    for (int j = 1; j < i; ++j) glyphs += "\\M";
-    bar.push_back(head + glyphs + std::string(static_cast<std::size_t>(10 - i), ' ') + "\\M\"");
-  }
-  return bar;
-}
 
 struct Variant {
   const char* model;
@@ -68,10 +52,10 @@ Stream ChannelMeasurement(const Variant& variant, int ch) {
   const std::string c = std::to_string(ch);
   Stream stream = {"MESS CLR;HOR POS:512;CURS FUN:V.T,UNI:VOL:PERC",
                    "CURS TPOS:ONE:307,TPOS:TWO:717;ACQ REP"};
-  Append(stream, TenStepBar());
+  Append(stream, PleaseWaitBar(10, 9));
   Append(stream, {"CURS NEWR;HOR POS:615", variant.first_cursor, variant.second_cursor,
                   "ACQ REP:OFF", "MESS CLR;CH" + c + " POS:" + variant.offset + ";ACQ REP"});
-  Append(stream, TenStepBar());
+  Append(stream, PleaseWaitBar(10, 9));
   Append(stream,
          {"MESS CLR", "CURS?DISP:VAL", "CURS FUN:OFF;VMO CH" + c + ":OFF;MESS CLR;ACQ REP:OFF"});
   return stream;
@@ -106,14 +90,6 @@ Stream WholeRun(const Variant& variant, bool pass, const std::string& ch1, const
           "MESS 9:\"" + blanks + "CH1:" + ch1 + "\"", "MESS 8:\"" + blanks + "CH2:" + ch2 + "\"",
           variant.limit_line, "MESS 1:\"  PRESS ANY BEZEL BUTTON FOR MAIN MENU\""});
   return stream;
-}
-
-// Loads the program and prepares the instrument as the main menu does before
-// any check runs: from then on replies come without headers.
-bool LoadForChecks(CheckoutBench& bench) {
-  if (!bench.Load()) return false;
-  bench.ops().WriteDev(bench.form().dev, "INIT GPI;PATH OFF;USE;BELL");
-  return true;
 }
 
 class CcdCteTest : public ::testing::Test {

@@ -8,17 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 
 namespace kc {
 namespace {
 
 using ::testing::ElementsAreArray;
-using Stream = std::vector<std::string>;
-
-void Append(Stream& stream, const Stream& more) {
-  stream.insert(stream.end(), more.begin(), more.end());
-}
 
 struct ModelRow {
   const char* model;
@@ -89,14 +85,6 @@ Stream WholeRun(const ModelRow& row, bool pass, const std::vector<std::string>& 
                   "MESS 7:\"" + blanks + "CH2 UPPER:" + rows[3] + "\"", row.limit_line,
                   "MESS 1:\"  PRESS ANY BEZEL BUTTON FOR MAIN MENU\""});
   return stream;
-}
-
-// Loads the program and prepares the instrument as the main menu does before
-// any check runs: from then on replies come without headers.
-bool LoadForChecks(CheckoutBench& bench) {
-  if (!bench.Load()) return false;
-  bench.ops().WriteDev(bench.form().dev, "INIT GPI;PATH OFF;USE;BELL");
-  return true;
 }
 
 class CcdLinTest : public ::testing::Test {

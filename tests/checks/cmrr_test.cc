@@ -8,19 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 
 namespace kc {
 namespace {
 
 using ::testing::ElementsAreArray;
-using Stream = std::vector<std::string>;
 
 const std::string kReady = "MESS 1:\"    PRESS ANY BEZEL BUTTON WHEN READY\"";
-
-void Append(Stream& stream, const Stream& more) {
-  stream.insert(stream.end(), more.begin(), more.end());
-}
 
 Stream Opening() {
   return {"MESS CLR,9:\"  *** COMMON MODE REJECTION CHECK ***\"",
@@ -101,14 +97,6 @@ Stream FirstPassUntilLeaving(const Stream& adjust1) {
   Append(stream, adjust1);
   Append(stream, HighFrequencyPrompt());
   return stream;
-}
-
-// Loads the program and prepares the instrument as the main menu does before
-// any check runs: from then on replies come without headers.
-bool LoadForChecks(CheckoutBench& bench) {
-  if (!bench.Load()) return false;
-  bench.ops().WriteDev(bench.form().dev, "INIT GPI;PATH OFF;USE;BELL");
-  return true;
 }
 
 class CmrrTest : public ::testing::Test {

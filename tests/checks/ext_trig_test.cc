@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 #include "support/stream_text.h"
 #include "support/traced_form.h"
@@ -91,25 +92,13 @@ std::vector<std::string> WholeRun() {
   return stream;
 }
 
-// The first `waits` waits of the whole run, up to and including the event
-// query of the last one.
-std::vector<std::string> UpToWait(int waits) {
-  std::vector<std::string> head;
-  for (const std::string& message : WholeRun()) {
-    head.push_back(message);
-    if (message == "EVE?" && --waits == 0) break;
-  }
-  return head;
-}
-
 class ExtTrigTest : public ::testing::Test {
  protected:
   // Loads the program on a new bench, switches the replies to bare values as
   // the main menu does, and sets the technician's `script`.
   void Prepare(const std::string& script) {
     bench_ = std::make_unique<CheckoutBench>();
-    ASSERT_TRUE(bench_->Load());
-    bench_->ops().WriteDev(bench_->form().dev, "INIT GPI;PATH OFF;USE;BELL");
+    ASSERT_TRUE(LoadForChecks(*bench_));
     bench_->SetScript(script);
     bench_->ClearReceived();
     bench_->scope().ClearErrors();
@@ -142,7 +131,7 @@ TEST_F(ExtTrigTest, LeavingAtAnyWaitSendsNothingMore) {
     std::string script;
     for (int i = 1; i < wait; ++i) script += "b1,";
     EXPECT_EQ(RunWith(script + "leave"), -1);
-    EXPECT_THAT(bench_->received(), ElementsAreArray(UpToWait(wait)));
+    EXPECT_THAT(bench_->received(), ElementsAreArray(UpToWait(WholeRun(), wait)));
   }
 }
 

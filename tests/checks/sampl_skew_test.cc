@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 #include "support/stream_text.h"
 
@@ -17,16 +18,6 @@ namespace {
 
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
-
-// The messages up to and including the `waits`-th event query.
-std::vector<std::string> UpToWait(const std::vector<std::string>& stream, int waits) {
-  std::vector<std::string> head;
-  for (const std::string& message : stream) {
-    head.push_back(message);
-    if (message == "EVE?" && --waits == 0) break;
-  }
-  return head;
-}
 
 // A whole run on a model that has the adjustment; `hundreds` is the first
 // digit of the high frequency.
@@ -56,8 +47,7 @@ class SamplSkewTest : public ::testing::Test {
   // main menu does, and runs the check with the technician's `script`.
   void RunWith(const std::string& model, const std::string& script) {
     bench_ = std::make_unique<CheckoutBench>(BenchOptions{.model = model});
-    ASSERT_TRUE(bench_->Load());
-    bench_->ops().WriteDev(bench_->form().dev, "INIT GPI;PATH OFF;USE;BELL");
+    ASSERT_TRUE(LoadForChecks(*bench_));
     bench_->SetScript(script);
     bench_->ClearReceived();
     bench_->scope().ClearErrors();

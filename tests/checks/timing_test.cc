@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 #include "support/stream_text.h"
 
@@ -86,8 +87,7 @@ class TimingTest : public ::testing::Test {
   // main menu does, and runs the check with the technician's `script`.
   void RunWith(const std::string& model, const std::string& script) {
     bench_ = std::make_unique<CheckoutBench>(BenchOptions{.model = model});
-    ASSERT_TRUE(bench_->Load());
-    bench_->ops().WriteDev(bench_->form().dev, "INIT GPI;PATH OFF;USE;BELL");
+    ASSERT_TRUE(LoadForChecks(*bench_));
     bench_->SetScript(script);
     bench_->ClearReceived();
     bench_->scope().ClearErrors();

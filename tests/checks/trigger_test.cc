@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 #include "support/traced_form.h"
 
@@ -104,8 +105,7 @@ class TriggerTest : public ::testing::Test {
   // the main menu does, and sets the technician's `script`.
   void Prepare(const std::string& script) {
     bench_ = std::make_unique<CheckoutBench>();
-    ASSERT_TRUE(bench_->Load());
-    bench_->ops().WriteDev(bench_->form().dev, "INIT GPI;PATH OFF;USE;BELL");
+    ASSERT_TRUE(LoadForChecks(*bench_));
     bench_->SetScript(script);
     bench_->ClearReceived();
     bench_->scope().ClearErrors();

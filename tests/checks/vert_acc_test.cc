@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "checks/check_streams.h"
 #include "support/checkout_bench.h"
 
 namespace kc {
@@ -49,10 +50,6 @@ std::vector<std::string> Opening() {
       "MESS 9:\"DO YOU WANT A SELFCAL TO BE PERFORMED ?\"",
       "MESS 1:\"  YES      NO\"",
   };
-}
-
-void Append(std::vector<std::string>& stream, const std::vector<std::string>& more) {
-  stream.insert(stream.end(), more.begin(), more.end());
 }
 
 // The set-up after the question, through the connection prompt and its wait.

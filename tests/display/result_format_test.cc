@@ -11,9 +11,6 @@
 #include <vector>
 
 #include "display/number_text.h"
-#include "link/gpib_binding.h"
-#include "link/instrument_ops.h"
-#include "support/test_platform.h"
 
 namespace kc {
 namespace {
@@ -164,103 +161,41 @@ TEST(PassFailTest, ZeroAndBelowPass) {
 }
 
 // ---------------------------------------------------------------------------
-// BarGraph
+// BarGraphCommand
 
-// A driver that takes every write and keeps it with the time it came.
-class WriteRecorder : public GpibDriverBase {
- public:
-  explicit WriteRecorder(Clock& clock) : clock_(clock) {}
-
-  std::vector<std::string> writes;
-  std::vector<double> times;
-
-  void SendIFC(int) override { Report(gpib::CMPL, 0, 0); }
-  int ibsre(int, int) override { return Report(gpib::CMPL, 0, 0); }
-  void FindLstn(int, const Addr4882_t*, Addr4882_t*, int) override { Report(gpib::CMPL, 0, 0); }
-  int ibdev(int, int, int, int, int, int) override { return 1; }
-  int ibpad(int, int) override { return Report(gpib::CMPL, 0, 0); }
-  int ibclr(int) override { return Report(gpib::CMPL, 0, 0); }
-  int ibrsp(int, char* spr) override {
-    *spr = 0;
-    return Report(gpib::CMPL, 0, 1);
-  }
-  int ibwrt(int, const void* buf, long count) override {
-    writes.emplace_back(static_cast<const char*>(buf), static_cast<std::size_t>(count));
-    times.push_back(clock_.Elapsed());
-    return Report(gpib::CMPL, 0, count);
-  }
-  int ibrd(int, void*, long) override { return Report(gpib::ERR | gpib::TIMO, gpib::EABO, 0); }
-  int ibtmo(int, int) override { return Report(gpib::CMPL, 0, 0); }
-  int ibask(int, int, int* value) override {
-    *value = gpib::T3s;
-    return Report(gpib::CMPL, 0, 0);
-  }
-  int ibwait(int, int) override { return Report(gpib::CMPL, 0, 0); }
-
- private:
-  Clock& clock_;
+struct BarCase {
+  Integer steps, indent, line;
+  const char* text;
+  int step;
+  std::string command;
 };
 
-class BarGraphTest : public ::testing::Test {
- protected:
-  TestPlatform platform_;
-  WriteRecorder driver_{platform_.clock()};
-  GpibBinding gpib_{driver_};
-  InstrumentOps ops_{gpib_, platform_};
-  Integer dev_ = 7;
-  std::string cmd_text_ = "left over";
-};
+class BarGraphCommandTest : public ::testing::TestWithParam<BarCase> {};
 
-TEST_F(BarGraphTest, FiveStepsOfPleaseWaitOneSecondApart) {
-  const double start = platform_.clock().Elapsed();
-  BarGraph(ops_, dev_, cmd_text_, 5, 12, 16, "PLEASE WAIT ");
-  const std::string lead = "MESS 16:\"            PLEASE WAIT ";
-  EXPECT_THAT(driver_.writes, ::testing::ElementsAre(lead + "    \\M\"",        //
-                                                     lead + "\\M   \\M\"",      //
-                                                     lead + "\\M\\M  \\M\"",    //
-                                                     lead + "\\M\\M\\M \\M\"",  //
-                                                     lead + "\\M\\M\\M\\M\\M\""));
-  EXPECT_EQ(cmd_text_, driver_.writes.back());
-  ASSERT_EQ(driver_.times.size(), 5u);
-  EXPECT_NEAR(driver_.times[0], start, 0.01);
-  for (std::size_t i = 1; i < driver_.times.size(); ++i) {
-    EXPECT_NEAR(driver_.times[i] - driver_.times[i - 1], 1.0, 0.01) << "step " << i;
-  }
-  // The last step waits its second too.
-  EXPECT_NEAR(platform_.clock().Elapsed() - start, 5.0, 0.02);
-  EXPECT_GT(platform_.pumps, 0);
+TEST_P(BarGraphCommandTest, OneStepOfTheBar) {
+  const BarCase& c = GetParam();
+  EXPECT_EQ(BarGraphCommand(c.steps, c.indent, c.line, c.text, c.step), c.command);
 }
 
-TEST_F(BarGraphTest, TenStepsIndentNine) {
-  BarGraph(ops_, dev_, cmd_text_, 10, 9, 16, "PLEASE WAIT ");
-  ASSERT_EQ(driver_.writes.size(), 10u);
-  std::string glyphs;
-  for (int i = 0; i < 10; ++i) glyphs += "\\M";
-  EXPECT_EQ(driver_.writes.front(),
-            "MESS 16:\"" + Blanks(9) + "PLEASE WAIT " + Blanks(9) + "\\M\"");
-  EXPECT_EQ(driver_.writes[5],
-            "MESS 16:\"" + Blanks(9) + "PLEASE WAIT " + glyphs.substr(0, 10) + Blanks(4) + "\\M\"");
-  EXPECT_EQ(driver_.writes.back(), "MESS 16:\"" + Blanks(9) + "PLEASE WAIT " + glyphs + "\"");
-}
+const std::string kWait5 = "MESS 16:\"" + Blanks(12) + "PLEASE WAIT ";
+const std::string kWait10 = "MESS 16:\"" + Blanks(9) + "PLEASE WAIT ";
 
-TEST_F(BarGraphTest, LineNumberIsSignedText) {
-  BarGraph(ops_, dev_, cmd_text_, 1, 0, 3, "X");
-  EXPECT_THAT(driver_.writes, ::testing::ElementsAre("MESS 3:\"X\\M\""));
-}
-
-TEST_F(BarGraphTest, NoStepsSendNothingAndTakeNoTime) {
-  const double start = platform_.clock().Elapsed();
-  BarGraph(ops_, dev_, cmd_text_, 0, 12, 16, "PLEASE WAIT ");
-  BarGraph(ops_, dev_, cmd_text_, -3, 12, 16, "PLEASE WAIT ");
-  EXPECT_TRUE(driver_.writes.empty());
-  EXPECT_EQ(cmd_text_, "left over");
-  EXPECT_EQ(platform_.clock().Elapsed(), start);
-}
-
-TEST_F(BarGraphTest, NegativeIndentCountsAsNone) {
-  BarGraph(ops_, dev_, cmd_text_, 2, -4, 16, "W");
-  EXPECT_THAT(driver_.writes, ::testing::ElementsAre("MESS 16:\"W \\M\"", "MESS 16:\"W\\M\\M\""));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Steps, BarGraphCommandTest,
+    ::testing::Values(
+        // Five steps at indent 12: the closing glyph stays in column 5.
+        BarCase{5, 12, 16, "PLEASE WAIT ", 1, kWait5 + "    \\M\""},
+        BarCase{5, 12, 16, "PLEASE WAIT ", 2, kWait5 + "\\M   \\M\""},
+        BarCase{5, 12, 16, "PLEASE WAIT ", 3, kWait5 + "\\M\\M  \\M\""},
+        BarCase{5, 12, 16, "PLEASE WAIT ", 4, kWait5 + "\\M\\M\\M \\M\""},
+        BarCase{5, 12, 16, "PLEASE WAIT ", 5, kWait5 + "\\M\\M\\M\\M\\M\""},
+        BarCase{10, 9, 16, "PLEASE WAIT ", 1, kWait10 + Blanks(9) + "\\M\""},
+        BarCase{10, 9, 16, "PLEASE WAIT ", 6, kWait10 + "\\M\\M\\M\\M\\M" + Blanks(4) + "\\M\""},
+        BarCase{10, 9, 16, "PLEASE WAIT ", 10, kWait10 + "\\M\\M\\M\\M\\M\\M\\M\\M\\M\\M\""},
+        // The line number is signed text; a negative indent counts as none.
+        BarCase{1, 0, 3, "X", 1, "MESS 3:\"X\\M\""},
+        BarCase{2, -4, 16, "W", 1, "MESS 16:\"W \\M\""},
+        BarCase{2, -4, 16, "W", 2, "MESS 16:\"W\\M\\M\""}));
 
 }  // namespace
 }  // namespace kc

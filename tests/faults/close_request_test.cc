@@ -85,7 +85,7 @@ CheckRun RunCheck(const std::string& model, const Check& check, double close_at)
     return run;
   }
   // As the main window does: a close request runs the closing sequence.
-  bench.platform().SetCloseHandler([&bench] { bench.form().Form_Unload(); });
+  bench.platform().SetCloseHandler([&bench] { bench.form().CloseRequested(); });
   bench.SetScript(Presses());
   bench.ClearReceived();
   bench.platform().boxes.clear();
@@ -122,7 +122,7 @@ TEST_P(CloseRequestTest, EveryCheckClosesAtOnceWhereverTheRequestComes) {
       SCOPED_TRACE("close request " + std::to_string(at) + " s into the check");
       ++sweeps;
       const CheckRun closed = RunCheck(model, check, at);
-      ASSERT_EQ(closed.code, kExitClosed);
+      ASSERT_EQ(closed.code, kExitInterrupted);
       EXPECT_EQ(closed.boxes, 0u);
       // The check's own stream up to the request, then the closing sequence
       // and nothing else.
@@ -151,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(Models, CloseRequestTest, ::testing::Values("2430", "24
 TEST(CloseRequestMenuTest, ARequestWhileTheMenuWaitsClosesTheProgram) {
   CheckoutBench bench({.operator_script = "b1@30"});
   bench.platform().close_at = 20;
-  EXPECT_EQ(bench.Run(), kExitClosed);
+  EXPECT_EQ(bench.Run(), kExitInterrupted);
   const std::vector<std::string>& received = bench.received();
   ASSERT_GE(received.size(), 4u);
   EXPECT_EQ(received[received.size() - 4], "MESS 1:\"  COMP   EFFECT   SKEW    TWO\"");
@@ -159,11 +159,20 @@ TEST(CloseRequestMenuTest, ARequestWhileTheMenuWaitsClosesTheProgram) {
   EXPECT_NEAR(bench.platform().clock().Elapsed(), 22.0, 0.1);
 }
 
+TEST(CloseRequestMenuTest, ARequestBeforeTheInstrumentIsFoundEndsAtOnce) {
+  CheckoutBench bench({.operator_script = "b5"});
+  bench.platform().close_at = 1.0;  // during the intro
+  EXPECT_EQ(bench.Run(), kExitInterrupted);
+  EXPECT_TRUE(bench.received().empty());
+  EXPECT_NEAR(bench.platform().clock().Elapsed(), 1.0, 0.01);
+}
+
 TEST(CloseRequestMenuTest, ASecondRequestWhileClosingChangesNothing) {
   CheckoutBench bench;
-  // The closing sequence, then a close request during the closing notice's two seconds.
+  // The closing sequence after QUIT, then a close request during the closing
+  // notice's two seconds: QUIT's exit status stays.
   ASSERT_TRUE(bench.Load());
-  bench.platform().SetCloseHandler([&bench] { bench.form().Form_Unload(); });
+  bench.platform().SetCloseHandler([&bench] { bench.form().CloseRequested(); });
   bench.ClearReceived();
   bench.platform().close_at = bench.platform().clock().Elapsed() + 1.0;
   EXPECT_EQ(bench.Call([&] { bench.form().Form_Unload(); }), kExitClosed);

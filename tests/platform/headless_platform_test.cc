@@ -127,7 +127,7 @@ TEST_F(HeadlessPlatformTest, InterruptIsACloseRequestAndASecondOneWhileClosingEn
   EXPECT_TRUE(platform.WaitIdle(1.0));
   EXPECT_THROW(platform.PumpEvents(), ProgramEnd);
   EXPECT_EQ(closes, 1);
-  EXPECT_EQ(end_code, kExitInterrupted);
+  EXPECT_EQ(end_code, kExitInterruptedTwice);
 }
 
 TEST_F(HeadlessPlatformTest, RealTimeWaitEndsAtAnInterrupt) {

@@ -144,7 +144,7 @@ TEST_F(TerminalPlatformTest, CtrlCClosesThroughTheCloseHandlerAndTwiceEndsAtOnce
   EXPECT_EQ(closes, 0);
   EXPECT_THROW(platform.PumpEvents(), ProgramEnd);
   EXPECT_EQ(closes, 1);
-  EXPECT_EQ(end_code, kExitInterrupted);
+  EXPECT_EQ(end_code, kExitInterruptedTwice);
 }
 
 TEST_F(TerminalPlatformTest, WaitIdleDeliversKeysAndPassesVirtualTime) {

@@ -13,6 +13,7 @@
 #include "sim/sim_bus.h"
 #include "support/checkout_bench.h"
 #include "support/test_platform.h"
+#include "support/traced_form.h"
 
 namespace kc {
 namespace {
@@ -340,14 +341,14 @@ TEST(Closing, CloseRequestDuringADelayRunsTheClosingSequence) {
   CheckoutBench bench({.model = "2440", .operator_script = "b5"});
   // The identity query's 0.1 s wait begins right after the 2 s intro.
   bench.platform().close_at = 2.05;
-  EXPECT_EQ(bench.Run(), kExitClosed);
+  EXPECT_EQ(bench.Run(), kExitInterrupted);
   EXPECT_EQ(bench.received(), Concat({{"ID?", "ID?"}, kClosing}));
 }
 
 TEST(Closing, CloseRequestWhileWaitingForTheTechnician) {
   CheckoutBench bench({.model = "2440", .operator_script = "b5@60"});
   bench.platform().close_at = 10;
-  EXPECT_EQ(bench.Run(), kExitClosed);
+  EXPECT_EQ(bench.Run(), kExitInterrupted);
   EXPECT_EQ(bench.received(), Concat({StartUp(), TitleScreen(), Page(1, true), kClosing}));
   EXPECT_NEAR(bench.platform().virtual_clock().Elapsed(), 12.0, 0.05);
 }
@@ -355,9 +356,36 @@ TEST(Closing, CloseRequestWhileWaitingForTheTechnician) {
 TEST(Closing, SecondCloseRequestDuringTheClosingSequenceChangesNothing) {
   CheckoutBench bench({.model = "2440", .operator_script = "b5"});
   bench.platform().close_at = 3.0;  // inside the closing notice's two seconds
+  // QUIT's own exit status stays.
   EXPECT_EQ(bench.Run(), kExitClosed);
   EXPECT_EQ(bench.received(),
             Concat({StartUp(), TitleScreen(), Page(1, true), {"EVE?"}, kClosing}));
+}
+
+TEST(ResultDisplay, BarGraphWritesAStepASecondInTheCommandBuffer) {
+  CheckoutBench bench;
+  ASSERT_TRUE(bench.Load());
+  TracedForm traced(bench);
+  MainForm& form = traced.form();
+  form.CmdText = "left over";
+  form.BarGraph(0, 12, 16, "PLEASE WAIT ");
+  form.BarGraph(-3, 12, 16, "PLEASE WAIT ");
+  EXPECT_TRUE(traced.Writes().empty());
+  EXPECT_EQ(form.CmdText, "left over");
+
+  const double start = bench.platform().clock().Elapsed();
+  form.BarGraph(3, 1, 16, "W ");
+  const auto writes = traced.Writes();
+  ASSERT_EQ(writes.size(), 3u);
+  EXPECT_EQ(writes[0].second, "MESS 16:\" W   \\M\"");
+  EXPECT_EQ(writes[1].second, "MESS 16:\" W \\M \\M\"");
+  EXPECT_EQ(writes[2].second, "MESS 16:\" W \\M\\M\\M\"");
+  EXPECT_EQ(form.CmdText, writes[2].second);
+  for (std::size_t i = 1; i < writes.size(); ++i) {
+    EXPECT_NEAR(writes[i].first - writes[i - 1].first, 1.0, 0.01) << "step " << i;
+  }
+  // The last step waits its second too.
+  EXPECT_NEAR(bench.platform().clock().Elapsed() - start, 3.0, 0.02);
 }
 
 // The bezel-event procedures against a device whose answers the test sets.

@@ -317,7 +317,7 @@ void CursesPlatform::MarkGone() {
 }
 
 void CursesPlatform::OnCtrlC() {
-  if (closing_ || close_pending()) EndProcess(kExitInterrupted, "interrupted while closing");
+  if (closing_ || close_pending()) EndProcess(kExitInterruptedTwice, "interrupted while closing");
   view_.note = "Closing... (Ctrl-C again ends at once)";
   dirty_ = true;
   RequestClose();
