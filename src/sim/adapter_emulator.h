@@ -33,12 +33,11 @@
 // "Unrecognized command", a bad or missing value "Invalid parameter" or
 // "Missing parameter". A query without a value prints the setting.
 //
-// Time passes on the wall clock. Whoever stands at the instrument acts when
+// Time passes on the platform's clock. Whoever stands at the instrument acts when
 // the host looks at the SRQ line ("++srq") and nothing is pending: that is
 // when the program waits for a service request, and a scripted technician
 // then does its next step, as it would in an in-process wait. Delayed script
 // steps ("b2@3.5") and the instrument's own operations happen on time.
-//
 #pragma once
 
 #include <cstdint>
