@@ -246,6 +246,7 @@ bool AdapterEmulator::ServiceRequested() {
 std::string AdapterEmulator::Listeners(const std::vector<int>& wanted, const std::string& separator,
                                        bool trailing) {
   std::vector<Addr4882_t> pads;
+  pads.reserve(wanted.size() + 1);
   for (int pad : wanted) pads.push_back(static_cast<Addr4882_t>(pad));
   pads.push_back(gpib::NOADDR);
   std::vector<Addr4882_t> found(pads.size(), 0);
