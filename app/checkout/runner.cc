@@ -7,7 +7,6 @@
 #include <exception>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -20,13 +19,8 @@
 #include "platform/headless_platform.h"
 #include "platform/terminal_platform.h"
 #include "shell/main_form.h"
-#include "sim/faults.h"
-#include "sim/measurement.h"
-#include "sim/screen_text.h"
-#include "sim/script_technician.h"
-#include "sim/sim_bus.h"
-#include "sim/sim_devices.h"
-#include "sim/sim_scope.h"
+#include "sim/bench_options.h"
+#include "sim/rig.h"
 
 namespace kc {
 
@@ -38,62 +32,6 @@ struct Outcome {
 };
 
 }  // namespace
-
-SimBench::SimBench() = default;
-
-SimBench::~SimBench() {
-  if (bus) bus->SetTechnician(nullptr);
-}
-
-void BuildSimBench(const Options& options, Platform& platform, bool terminal, SimBench& bench) {
-  bench.bus = std::make_unique<SimBus>(platform);
-  const SimTarget& target = *options.bus.As<SimTarget>();
-  auto scope = std::make_unique<SimScope>(target.model, platform.clock());
-  bench.scope = scope.get();
-  SimScope* shown = bench.scope;
-  shown->SetScreenListener([shown, &platform] {
-    std::vector<std::string> lines;
-    lines.reserve(shown->screen().size());
-    for (const std::string& line : shown->screen()) lines.push_back(RenderScreenText(line));
-    platform.ShowInstrumentScreen(lines, shown->bells());
-  });
-  bench.bus->Attach(target.address, std::move(scope));
-  // The oscilloscope measures what the bench's sources feed it; the hands
-  // connect and set the sources as its screen asks.
-  bench.sources = std::make_unique<SourceBench>();
-  auto model = std::make_unique<MeasurementModel>(
-      target.model, TraitsWithFaults(target.model, options.faults),
-      options.seed ? *options.seed : std::random_device{}());
-  model->SetBench(bench.sources.get());
-  shown->SetMeasurement(std::move(model));
-  bench.hand = std::make_unique<BenchHand>(*shown, *bench.sources);
-  // The full-screen window draws the instrument's front panel.
-  if (auto* window = dynamic_cast<CursesPlatform*>(&platform)) {
-    bench.panel = std::make_unique<FrontPanelLink>(*window, *bench.bus, *shown, target.address,
-                                                   bench.sources.get());
-  }
-
-  for (const SimDeviceOption& device : options.sim_devices) {
-    std::string error;
-    std::optional<DeviceSpec> described = ParseDeviceSpec(device.text, &error);
-    if (!described) throw std::invalid_argument(error);
-    bench.bus->Attach(described->address, MakeDevice(*described, platform.clock()));
-  }
-
-  if (options.operator_script) {
-    bench.technician =
-        std::make_unique<ScriptTechnician>(*shown, platform.clock(), *options.operator_script);
-    // The keys still work at a terminal: the script and a person share the
-    // front panel.
-    if (terminal)
-      platform.SetKeyHandler([shown](int key) { KeyboardTechnician::Press(*shown, key); });
-  } else if (terminal) {
-    bench.technician = std::make_unique<KeyboardTechnician>(platform, *shown);
-  }
-  // Headless without a script: nobody stands at the instrument, and the first
-  // wait for a bezel button ends the run.
-  bench.bus->SetTechnician(bench.technician.get());
-}
 
 namespace {
 
@@ -114,12 +52,18 @@ std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platfor
 
 Outcome RunOnPlatform(const Options& options, Platform& platform, bool terminal,
                       std::ostream* trace, std::ostream& err) {
-  SimBench bench;
+  std::unique_ptr<SimRig> rig;
+  std::unique_ptr<FrontPanelLink> panel;
   std::unique_ptr<GpibDriver> real_bus;
   GpibDriver* driver = nullptr;
   if (options.bus.simulated()) {
-    BuildSimBench(options, platform, terminal, bench);
-    driver = bench.bus.get();
+    rig = std::make_unique<SimRig>(RigSetupFor(options, terminal), platform);
+    // The full-screen window draws the instrument's front panel.
+    if (auto* window = dynamic_cast<CursesPlatform*>(&platform)) {
+      panel = std::make_unique<FrontPanelLink>(*window, rig->bus(), rig->scope(),
+                                               rig->address(), &rig->sources());
+    }
+    driver = &rig->bus();
   } else {
     real_bus = MakeRealDriver(options.bus, platform, err);
     driver = real_bus.get();

@@ -29,7 +29,8 @@ std::nullopt_t Fail(std::string* error, const std::string& what) {
 
 }  // namespace
 
-std::optional<HostPort> ParseHostPort(std::string_view text, int default_port, std::string* error) {
+std::optional<HostPort> ParseHostPort(std::string_view text, int default_port, std::string* error,
+                                      int lowest_port) {
   if (text.empty()) return Fail(error, "the host name is missing");
   HostPort result;
   result.port = default_port;
@@ -59,9 +60,10 @@ std::optional<HostPort> ParseHostPort(std::string_view text, int default_port, s
   }
   result.host = std::string(host);
   if (port) {
-    std::optional<int> value = WholeNumber(*port, 1, 65535);
+    std::optional<int> value = WholeNumber(*port, lowest_port, 65535);
     if (!value)
-      return Fail(error, "the port \"" + std::string(*port) + "\" is not a number 1 to 65535");
+      return Fail(error, "the port \"" + std::string(*port) + "\" is not a number " +
+                             std::to_string(lowest_port) + " to 65535");
     result.port = *value;
   }
   return result;

@@ -17,8 +17,10 @@ struct HostPort {
 };
 
 // Reads "HOST[:PORT]" or "[IPV6][:PORT]"; `default_port` when no port is
-// given. nullopt and a message in `error` when malformed.
-std::optional<HostPort> ParseHostPort(std::string_view text, int default_port, std::string* error);
+// given, and a given port from `lowest_port` to 65535. nullopt and a message
+// in `error` when malformed.
+std::optional<HostPort> ParseHostPort(std::string_view text, int default_port, std::string* error,
+                                      int lowest_port = 1);
 
 // Splits "rest?addr=A,B" into the rest and the addresses (1 to 30, each
 // once). The rest is `text` itself when there is no "?". nullopt and a

@@ -319,11 +319,6 @@ bool PrologixDriver::Select(const Descriptor& descriptor, bool for_read) {
   return true;
 }
 
-PrologixDriver::Descriptor* PrologixDriver::Find(int ud) {
-  if (ud < 1 || ud > static_cast<int>(descriptors_.size())) return nullptr;
-  return descriptors_[static_cast<std::size_t>(ud - 1)].get();
-}
-
 void PrologixDriver::SendIFC(int board) {
   if (board != 0) {
     Fail(gpib::ENEB);
@@ -465,50 +460,6 @@ void PrologixDriver::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* res
   } else {
     Ok(gpib::CMPL, count);
   }
-}
-
-int PrologixDriver::ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
-  (void)eos;  // replies are read to EOI; the adapter adds nothing to data sent
-  if (board != 0) {
-    Fail(gpib::ENEB);
-    return -1;
-  }
-  if (pad < 0 || pad > 30 || (sad != 0 && (sad < 0x60 || sad > 0x7E)) || tmo < 0 || tmo > 17) {
-    Fail(gpib::EARG);
-    return -1;
-  }
-  auto descriptor = std::make_unique<Descriptor>();
-  descriptor->pad = pad;
-  descriptor->sad = sad;
-  descriptor->tmo = tmo;
-  descriptor->eoi = eot != 0;
-  descriptors_.push_back(std::move(descriptor));
-  Ok(gpib::CMPL, 0);
-  return static_cast<int>(descriptors_.size());
-}
-
-int PrologixDriver::ibpad(int ud, int pad) {
-  Descriptor* descriptor = Find(ud);
-  if (descriptor == nullptr) return Fail(gpib::EDVR);
-  if (pad < 0 || pad > 30) return Fail(gpib::EARG);
-  descriptor->pad = pad;
-  return Ok(gpib::CMPL, 0);
-}
-
-int PrologixDriver::ibtmo(int ud, int v) {
-  Descriptor* descriptor = Find(ud);
-  if (descriptor == nullptr) return Fail(gpib::EDVR);
-  if (v < 0 || v > 17) return Fail(gpib::EARG);
-  descriptor->tmo = v;
-  return Ok(gpib::CMPL, 0);
-}
-
-int PrologixDriver::ibask(int ud, int option, int* value) {
-  Descriptor* descriptor = Find(ud);
-  if (descriptor == nullptr) return Fail(gpib::EDVR);
-  if (option != gpib::IbaTMO || value == nullptr) return Fail(gpib::EARG);
-  *value = descriptor->tmo;
-  return Ok(gpib::CMPL, 0);
 }
 
 int PrologixDriver::ibclr(int ud) {

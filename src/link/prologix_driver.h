@@ -26,7 +26,7 @@
 
 #include "link/adapter_stream.h"
 #include "link/bus_registry.h"
-#include "link/gpib_driver.h"
+#include "link/descriptor_driver.h"
 #include "platform/platform.h"
 
 namespace kc {
@@ -63,7 +63,7 @@ struct PrologixOptions {
   std::function<void(const std::string&)> diagnostic;
 };
 
-class PrologixDriver : public GpibDriverBase {
+class PrologixDriver : public DescriptorDriver {
  public:
   enum class Flavor { kUnknown, kPrologix, kAr488, kAr488Esp32 };
 
@@ -86,14 +86,10 @@ class PrologixDriver : public GpibDriverBase {
   void SendIFC(int board) override;
   int ibsre(int board, int v) override;
   void FindLstn(int board, const Addr4882_t* pads, Addr4882_t* results, int limit) override;
-  int ibdev(int board, int pad, int sad, int tmo, int eot, int eos) override;
-  int ibpad(int ud, int pad) override;
   int ibclr(int ud) override;
   int ibrsp(int ud, char* spr) override;
   int ibwrt(int ud, const void* buf, long count) override;
   int ibrd(int ud, void* buf, long count) override;
-  int ibtmo(int ud, int v) override;
-  int ibask(int ud, int option, int* value) override;
   int ibwait(int ud, int mask) override;
 
   // Data for the instrument as the adapter must receive it: CR, LF, ESC and
@@ -107,15 +103,8 @@ class PrologixDriver : public GpibDriverBase {
   static std::optional<std::vector<int>> ParseListenerList(const std::string& line);
 
  private:
-  struct Descriptor {
-    int pad = 0;
-    int sad = 0;
-    int tmo = 0;
-    bool eoi = true;
-  };
   using Accept = std::function<bool(const std::string&)>;
 
-  Descriptor* Find(int ud);
   // Start(), then a resynchronisation when one is due, then the input that
   // came unasked is dropped. False after a fault.
   bool Begin();
@@ -151,7 +140,6 @@ class PrologixDriver : public GpibDriverBase {
   std::unique_ptr<AdapterStream> stream_;
   Platform& platform_;
   PrologixOptions options_;
-  std::vector<std::unique_ptr<Descriptor>> descriptors_;
 
   bool ready_ = false;           // connected, identified and set up
   bool fault_reported_ = false;  // a fault line is out and no call has worked since

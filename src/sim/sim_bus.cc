@@ -20,11 +20,6 @@ constexpr int kMaxDueActions = 1000;
 
 }  // namespace
 
-struct SimBus::Descriptor {
-  int pad = 0;
-  int timeout = gpib::T1s;
-};
-
 SimBus::SimBus(Platform& platform) : platform_(platform) {}
 
 SimBus::~SimBus() = default;
@@ -40,11 +35,6 @@ void SimBus::Attach(int pad, std::unique_ptr<SimDevice> device) {
 SimDevice* SimBus::device(int pad) const {
   auto it = devices_.find(pad);
   return it == devices_.end() ? nullptr : it->second.get();
-}
-
-SimBus::Descriptor* SimBus::Find(int ud) {
-  if (ud < 1 || ud > static_cast<int>(descriptors_.size())) return nullptr;
-  return descriptors_[static_cast<std::size_t>(ud - 1)].get();
 }
 
 void SimBus::InjectFault(const BusFault& fault) {
@@ -109,7 +99,7 @@ bool SimBus::PassTime(double seconds) {
 }
 
 void SimBus::PassTimeout(const Descriptor& descriptor) {
-  double deadline = Now() + gpib::TimeoutSeconds(descriptor.timeout);
+  double deadline = Now() + gpib::TimeoutSeconds(descriptor.tmo);
   while (Now() < deadline) {
     if (PassTime(deadline - Now())) {
       // A pending close request does not shorten a read: the rest of the
@@ -172,33 +162,6 @@ void SimBus::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* results, in
     return;
   }
   Report(gpib::CMPL, 0, static_cast<long>(found.size()));
-}
-
-int SimBus::ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
-  (void)sad;
-  (void)eot;
-  (void)eos;
-  Enter();
-  if (board != 0) {
-    Fail(gpib::ENEB);
-    return -1;
-  }
-  if (pad < 0 || pad > kMaxAddress || tmo < 0 || tmo > 17) {
-    Fail(gpib::EARG);
-    return -1;
-  }
-  descriptors_.push_back(std::make_unique<Descriptor>(Descriptor{pad, tmo}));
-  Report(gpib::CMPL, 0, 0);
-  return static_cast<int>(descriptors_.size());
-}
-
-int SimBus::ibpad(int ud, int pad) {
-  Enter();
-  Descriptor* descriptor = Find(ud);
-  if (descriptor == nullptr) return Fail(gpib::EDVR);
-  if (pad < 0 || pad > kMaxAddress) return Fail(gpib::EARG);
-  descriptor->pad = pad;
-  return Report(gpib::CMPL, 0, 0);
 }
 
 int SimBus::ibclr(int ud) {
@@ -279,24 +242,6 @@ int SimBus::ibrd(int ud, void* buf, long count) {
   return Report(status, 0, static_cast<long>(n));
 }
 
-int SimBus::ibtmo(int ud, int v) {
-  Enter();
-  Descriptor* descriptor = Find(ud);
-  if (descriptor == nullptr) return Fail(gpib::EDVR);
-  if (v < 0 || v > 17) return Fail(gpib::EARG);
-  descriptor->timeout = v;
-  return Report(gpib::CMPL, 0, 0);
-}
-
-int SimBus::ibask(int ud, int option, int* value) {
-  Enter();
-  Descriptor* descriptor = Find(ud);
-  if (descriptor == nullptr) return Fail(gpib::EDVR);
-  if (option != gpib::IbaTMO || value == nullptr) return Fail(gpib::EARG);
-  *value = descriptor->timeout;
-  return Report(gpib::CMPL, 0, 0);
-}
-
 int SimBus::ibwait(int ud, int mask) {
   Enter();
   Descriptor* descriptor = Find(ud);
@@ -308,8 +253,8 @@ int SimBus::ibwait(int ud, int mask) {
 
 int SimBus::WaitForService(const Descriptor& descriptor, int mask) {
   std::optional<double> deadline;
-  if ((mask & gpib::TIMO) != 0 && descriptor.timeout != gpib::TNONE) {
-    deadline = Now() + gpib::TimeoutSeconds(descriptor.timeout);
+  if ((mask & gpib::TIMO) != 0 && descriptor.tmo != gpib::TNONE) {
+    deadline = Now() + gpib::TimeoutSeconds(descriptor.tmo);
   }
   bool interactive = technician_ != nullptr && technician_->interactive();
   while (true) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "link/gpib_driver.h"
+#include "link/descriptor_driver.h"
 #include "platform/platform.h"
 #include "sim/sim_device.h"
 
@@ -50,7 +50,7 @@ struct BusFault {
   bool timeout = false;
 };
 
-class SimBus : public GpibDriverBase {
+class SimBus : public DescriptorDriver {
  public:
   explicit SimBus(Platform& platform);
   ~SimBus() override;
@@ -77,26 +77,21 @@ class SimBus : public GpibDriverBase {
   void SendIFC(int board) override;
   int ibsre(int board, int v) override;
   void FindLstn(int board, const Addr4882_t* pads, Addr4882_t* results, int limit) override;
-  int ibdev(int board, int pad, int sad, int tmo, int eot, int eos) override;
-  int ibpad(int ud, int pad) override;
   int ibclr(int ud) override;
   int ibrsp(int ud, char* spr) override;
   int ibwrt(int ud, const void* buf, long count) override;
   int ibrd(int ud, void* buf, long count) override;
-  int ibtmo(int ud, int v) override;
-  int ibask(int ud, int option, int* value) override;
   int ibwait(int ud, int mask) override;
 
  private:
-  struct Descriptor;
   struct ArmedFault {
     BusFault fault;
     long start = 0;  // calls of the kind made before the injection
     int used = 0;
   };
-  Descriptor* Find(int ud);
   // Counts a driver call and lets the bus catch up (Tick).
   void Enter();
+  void EnterDescriptorCall() override { Enter(); }
   // Counts a call of `kind`; the injected fault it meets, if any.
   std::optional<BusFault> Faulted(BusCall kind);
   // Fails the call as `fault` says.
@@ -116,7 +111,6 @@ class SimBus : public GpibDriverBase {
   Platform& platform_;
   SimTechnician* technician_ = nullptr;
   std::map<int, std::unique_ptr<SimDevice>> devices_;
-  std::vector<std::unique_ptr<Descriptor>> descriptors_;
   // The unread rest of each device's reply, by primary address.
   std::map<int, std::string> pending_;
   std::vector<ArmedFault> faults_;

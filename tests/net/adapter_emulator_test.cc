@@ -1,6 +1,8 @@
 // The adapter's command language over the simulated bus, in virtual time:
 // what a host sends, what comes back and what the devices receive, written
 // out by hand from the Prologix/AR488 command set.
+#include "sim/adapter_emulator.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "app/sim/sim_server.h"
 #include "sim/script_technician.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_devices.h"

@@ -5,8 +5,6 @@
 // for the same technician. Faults: nobody listening, the adapter gone or
 // frozen in the middle of a check, an adapter that never answers and one
 // that answers every command with an error line.
-#include "app/sim/sim_server.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -29,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/sim/options.h"
 #include "link/tracing_driver.h"
 #include "support/checkout_bench.h"
 

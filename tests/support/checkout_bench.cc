@@ -1,48 +1,31 @@
 #include "support/checkout_bench.h"
 
-#include <set>
-#include <stdexcept>
-
-#include "sim/faults.h"
-#include "sim/measurement.h"
-#include "sim/script_technician.h"
-#include "sim/sim_devices.h"
-
 namespace kc {
 
-CheckoutBench::CheckoutBench(BenchOptions options) : options_(std::move(options)) {
-  bus_ = std::make_unique<SimBus>(platform_);
-  auto scope = std::make_unique<SimScope>(options_.model, platform_.clock());
-  scope_ = scope.get();
-  // The oscilloscope measures what the bench's sources feed it.
-  auto model = std::make_unique<MeasurementModel>(
-      options_.model, TraitsWithFaults(options_.model, options_.faults), options_.seed);
-  model->SetBench(&sources_);
-  scope_->SetMeasurement(std::move(model));
-  hand_ = std::make_unique<BenchHand>(*scope_, sources_);
-  scope_->SetScreenListener(
-      [this] { platform_.ShowInstrumentScreen(scope_->screen(), scope_->bells()); });
-  bus_->Attach(options_.address, std::move(scope));
-  std::set<int> taken = {options_.address};
-  for (const std::string& text : options_.extra_devices) {
-    std::string error;
-    std::optional<DeviceSpec> described = ParseDeviceSpec(text, &error);
-    if (!described) throw std::invalid_argument(error);
-    if (!taken.insert(described->address).second) {
-      throw std::invalid_argument("device \"" + text + "\": address " +
-                                  std::to_string(described->address) + " is already taken");
-    }
-    bus_->Attach(described->address, MakeDevice(*described, platform_.clock()));
-  }
-  SetScript(options_.operator_script);
-  gpib_ = std::make_unique<GpibBinding>(*bus_);
+namespace {
+
+SimRigSetup RigSetup(const BenchOptions& options) {
+  SimRigSetup setup;
+  setup.model = options.model;
+  setup.address = options.address;
+  setup.extra_devices = options.extra_devices;
+  // An empty script is still a technician: one that has nothing to do.
+  setup.operator_script = options.operator_script;
+  setup.faults = options.faults;
+  setup.seed = options.seed;
+  return setup;
+}
+
+}  // namespace
+
+CheckoutBench::CheckoutBench(BenchOptions options)
+    : options_(std::move(options)), rig_(RigSetup(options_), platform_) {
+  gpib_ = std::make_unique<GpibBinding>(rig_.bus());
   ops_ = std::make_unique<InstrumentOps>(*gpib_, platform_);
   form_ = std::make_unique<MainForm>(*ops_);
 }
 
-CheckoutBench::~CheckoutBench() {
-  if (bus_) bus_->SetTechnician(nullptr);
-}
+CheckoutBench::~CheckoutBench() = default;
 
 int CheckoutBench::Run() {
   return Call([this] { form_->Run(); });
@@ -59,17 +42,15 @@ bool CheckoutBench::Load() {
 }
 
 const std::vector<std::string>& CheckoutBench::received() const {
-  return scope_->received();
+  return rig_.scope().received();
 }
 
 void CheckoutBench::ClearReceived() {
-  scope_->ClearReceived();
+  rig_.scope().ClearReceived();
 }
 
 void CheckoutBench::SetScript(const std::string& script) {
-  auto technician = std::make_unique<ScriptTechnician>(*scope_, platform_.clock(), script);
-  bus_->SetTechnician(technician.get());
-  technician_ = std::move(technician);
+  rig_.SetScript(script);
 }
 
 }  // namespace kc

@@ -11,10 +11,7 @@
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
 #include "shell/main_form.h"
-#include "sim/bench_hand.h"
-#include "sim/sim_bench.h"
-#include "sim/sim_bus.h"
-#include "sim/sim_scope.h"
+#include "sim/rig.h"
 #include "support/test_platform.h"
 
 namespace kc {
@@ -62,11 +59,11 @@ class CheckoutBench {
   void ClearReceived();
 
   TestPlatform& platform() { return platform_; }
-  SimBus& bus() { return *bus_; }
-  SimScope& scope() { return *scope_; }
+  SimBus& bus() { return rig_.bus(); }
+  SimScope& scope() { return rig_.scope(); }
   // The sources and cables beside the oscilloscope, and the hands on them.
-  SourceBench& sources() { return sources_; }
-  BenchHand& hand() { return *hand_; }
+  SourceBench& sources() { return rig_.sources(); }
+  BenchHand& hand() { return rig_.hand(); }
   GpibBinding& gpib() { return *gpib_; }
   InstrumentOps& ops() { return *ops_; }
   MainForm& form() { return *form_; }
@@ -77,11 +74,7 @@ class CheckoutBench {
  private:
   BenchOptions options_;
   TestPlatform platform_;
-  std::unique_ptr<SimBus> bus_;
-  SimScope* scope_ = nullptr;
-  SourceBench sources_;
-  std::unique_ptr<BenchHand> hand_;
-  std::unique_ptr<SimTechnician> technician_;
+  SimRig rig_;
   std::unique_ptr<GpibBinding> gpib_;
   std::unique_ptr<InstrumentOps> ops_;
   std::unique_ptr<MainForm> form_;
