@@ -66,6 +66,10 @@ class Platform {
     (void)text;
   }
 
+  // The program is about to wait `seconds` by itself (a settling time, a step
+  // of a sweep) with nothing asked of the technician; views may say so.
+  virtual void NoteOwnWait(double seconds) { (void)seconds; }
+
   [[noreturn]] void EndProcess(int code, std::string message = {}) {
     throw ProgramEnd{code, std::move(message)};
   }
