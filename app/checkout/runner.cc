@@ -12,13 +12,15 @@
 #include <vector>
 
 #include "app/checkout/tui/curses_platform.h"
-#include "link/message_mirror.h"
+#include "app/checkout/tui/front_panel_link.h"
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
 #include "link/linux_gpib_driver.h"
+#include "link/message_mirror.h"
 #include "link/prologix_driver.h"
 #include "link/tracing_driver.h"
 #include "platform/clock.h"
+#include "platform/exit_codes.h"
 #include "platform/headless_platform.h"
 #include "platform/terminal_platform.h"
 #include "shell/main_form.h"
@@ -68,11 +70,6 @@ void BuildSimBench(const Options& options, Platform& platform, bool terminal, Si
   model->SetBench(bench.sources.get());
   shown->SetMeasurement(std::move(model));
   bench.hand = std::make_unique<BenchHand>(*shown, *bench.sources);
-  // The full-screen window draws the instrument's front panel.
-  if (auto* window = dynamic_cast<CursesPlatform*>(&platform)) {
-    bench.panel = std::make_unique<FrontPanelLink>(*window, *bench.bus, *shown, options.bus.address,
-                                                   bench.sources.get());
-  }
 
   for (const SimDeviceOption& device : options.sim_devices) {
     std::string error;
@@ -102,7 +99,7 @@ namespace {
 // board. The adapter's fault lines go to `err`, or under the full-screen
 // window to its notice line.
 std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platform,
-                                           std::ostream& err) {
+                                           CursesPlatform* window, std::ostream& err) {
   if (bus.kind == BusName::Kind::kLinuxGpib) {
     try {
       return std::make_unique<LinuxGpibDriver>(bus.board, platform);
@@ -112,7 +109,6 @@ std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platfor
     }
   }
   PrologixOptions adapter;
-  auto* window = dynamic_cast<CursesPlatform*>(&platform);
   adapter.diagnostic = [&err, window](const std::string& line) {
     if (window != nullptr)
       window->ShowNote(line);
@@ -122,22 +118,28 @@ std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platfor
   return MakePrologixDriver(bus, platform, std::move(adapter));
 }
 
-Outcome RunOnPlatform(const Options& options, Platform& platform, bool terminal,
-                      std::ostream* trace, std::ostream& err) {
+// `window` is the full-screen window when `platform` is one.
+Outcome RunOnPlatform(const Options& options, Platform& platform, CursesPlatform* window,
+                      bool terminal, std::ostream* trace, std::ostream& err) {
   SimBench bench;
   std::unique_ptr<GpibDriver> real_bus;
   GpibDriver* driver = nullptr;
   if (options.bus.kind == BusName::Kind::kSim) {
     BuildSimBench(options, platform, terminal, bench);
+    // The full-screen window draws the instrument's front panel.
+    if (window != nullptr) {
+      bench.panel = std::make_unique<FrontPanelLink>(*window, *bench.bus, *bench.scope,
+                                                     options.bus.address, bench.sources.get());
+    }
     driver = bench.bus.get();
   } else {
-    real_bus = MakeRealDriver(options.bus, platform, err);
+    real_bus = MakeRealDriver(options.bus, platform, window, err);
     driver = real_bus.get();
   }
   // The window mirrors the message lines written to a real instrument.
   std::unique_ptr<MessageMirror> mirror;
   if (options.bus.kind != BusName::Kind::kSim) {
-    if (auto* window = dynamic_cast<CursesPlatform*>(&platform)) window->ShowMirror();
+    if (window != nullptr) window->ShowMirror();
     mirror = std::make_unique<MessageMirror>(*driver, platform);
     driver = mirror.get();
   }
@@ -189,14 +191,14 @@ int RunCheckout(const Options& options, std::ostream& out, std::ostream& err) {
     std::unique_ptr<CursesPlatform> window;
     if (terminal) window = CursesPlatform::Open(*clock);
     if (window) {
-      outcome = RunOnPlatform(options, *window, true, trace_stream, err);
+      outcome = RunOnPlatform(options, *window, window.get(), true, trace_stream, err);
     } else if (terminal) {
       TerminalPlatform platform(*clock);
-      outcome = RunOnPlatform(options, platform, true, trace_stream, err);
+      outcome = RunOnPlatform(options, platform, nullptr, true, trace_stream, err);
     } else {
       HeadlessPlatform platform(*clock, out, options.answers);
       platform.set_echo_screen(options.show_screen);
-      outcome = RunOnPlatform(options, platform, false, trace_stream, err);
+      outcome = RunOnPlatform(options, platform, nullptr, false, trace_stream, err);
       // What the instrument showed last, unless every change was printed.
       if (!options.show_screen) platform.PrintScreen();
     }
