@@ -284,7 +284,10 @@ TEST(ActivityTest, OwnWaitsSweepsAndTheInstrumentsOwnWorkCountTheirSeconds) {
   // a sweep are, counted from the first step seen as one, through the turn
   // of the slope that repeats a level.
   ActivityWatch polls;
-  for (double t : {200.0, 201.05, 202.1}) polls.NoteOwnWait(t, 1, 0.0);
+  for (double t : {200.0, 201.05, 202.1}) {
+    polls.NoteOwnWait(t, 1, 0.0);
+    polls.NoteOwnWait(t + 1.0, 0.1, 0.05);  // the query's pause is no step
+  }
   EXPECT_EQ(polls.Line(202.5), "");
   ActivityWatch sweep;
   sweep.NoteOwnWait(300, 1, -0.15);

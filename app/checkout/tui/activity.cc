@@ -16,7 +16,7 @@ constexpr const char* kSweeps = "The program sweeps the trigger level";
 }  // namespace
 
 void ActivityWatch::NoteOwnWait(double now, double seconds, std::optional<double> trigger_level) {
-  if (!(seconds > 0)) return;
+  if (!(seconds >= kShortest)) return;
   bool continues = now < own_until_ + kJoin;
   bool moved = trigger_level && level_ && *trigger_level != *level_;
   std::string what;

@@ -12,6 +12,10 @@ namespace kc {
 
 class ActivityWatch {
  public:
+  // Shorter own waits (the pause between a query and its read) are not
+  // looked at.
+  static constexpr double kShortest = 0.5;
+
   // The program is about to wait `seconds` by itself at `now` (clock
   // seconds); `trigger_level` is the instrument's trigger level when known.
   void NoteOwnWait(double now, double seconds, std::optional<double> trigger_level);

@@ -293,6 +293,7 @@ void CursesPlatform::Refresh() {
 }
 
 void CursesPlatform::NoteOwnWait(double seconds) {
+  if (!(seconds >= ActivityWatch::kShortest)) return;
   std::optional<double> level;
   if (probe_) {
     // The settings as they are now: the step of a sweep has just been sent.
