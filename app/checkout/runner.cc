@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "app/checkout/tui/curses_platform.h"
+#include "app/checkout/tui/front_panel_link.h"
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
 #include "link/message_mirror.h"
 #include "link/tracing_driver.h"
 #include "platform/clock.h"
+#include "platform/exit_codes.h"
 #include "platform/headless_platform.h"
 #include "platform/terminal_platform.h"
 #include "shell/main_form.h"
@@ -39,8 +41,7 @@ namespace {
 // board. The adapter's fault lines go to `err`, or under the full-screen
 // window to its notice line.
 std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platform,
-                                           std::ostream& err) {
-  auto* window = dynamic_cast<CursesPlatform*>(&platform);
+                                           CursesPlatform* window, std::ostream& err) {
   BusEnv env{platform, [&err, window](const std::string& line) {
                if (window != nullptr)
                  window->ShowNote(line);
@@ -50,8 +51,9 @@ std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platfor
   return BusRegistry::Builtin().Make(bus, env);
 }
 
-Outcome RunOnPlatform(const Options& options, Platform& platform, bool terminal,
-                      std::ostream* trace, std::ostream& err) {
+// `window` is the full-screen window when `platform` is one.
+Outcome RunOnPlatform(const Options& options, Platform& platform, CursesPlatform* window,
+                      bool terminal, std::ostream* trace, std::ostream& err) {
   std::unique_ptr<SimRig> rig;
   std::unique_ptr<FrontPanelLink> panel;
   std::unique_ptr<GpibDriver> real_bus;
@@ -59,19 +61,19 @@ Outcome RunOnPlatform(const Options& options, Platform& platform, bool terminal,
   if (options.bus.simulated()) {
     rig = std::make_unique<SimRig>(RigSetupFor(options, terminal), platform);
     // The full-screen window draws the instrument's front panel.
-    if (auto* window = dynamic_cast<CursesPlatform*>(&platform)) {
-      panel = std::make_unique<FrontPanelLink>(*window, rig->bus(), rig->scope(),
-                                               rig->address(), &rig->sources());
+    if (window != nullptr) {
+      panel = std::make_unique<FrontPanelLink>(*window, rig->bus(), rig->scope(), rig->address(),
+                                               &rig->sources());
     }
     driver = &rig->bus();
   } else {
-    real_bus = MakeRealDriver(options.bus, platform, err);
+    real_bus = MakeRealDriver(options.bus, platform, window, err);
     driver = real_bus.get();
   }
   // The window mirrors the message lines written to a real instrument.
   std::unique_ptr<MessageMirror> mirror;
   if (!options.bus.simulated()) {
-    if (auto* window = dynamic_cast<CursesPlatform*>(&platform)) window->ShowMirror();
+    if (window != nullptr) window->ShowMirror();
     mirror = std::make_unique<MessageMirror>(*driver, platform);
     driver = mirror.get();
   }
@@ -123,14 +125,14 @@ int RunCheckout(const Options& options, std::ostream& out, std::ostream& err) {
     std::unique_ptr<CursesPlatform> window;
     if (terminal) window = CursesPlatform::Open(*clock);
     if (window) {
-      outcome = RunOnPlatform(options, *window, true, trace_stream, err);
+      outcome = RunOnPlatform(options, *window, window.get(), true, trace_stream, err);
     } else if (terminal) {
       TerminalPlatform platform(*clock);
-      outcome = RunOnPlatform(options, platform, true, trace_stream, err);
+      outcome = RunOnPlatform(options, platform, nullptr, true, trace_stream, err);
     } else {
       HeadlessPlatform platform(*clock, out, options.answers);
       platform.set_echo_screen(options.show_screen);
-      outcome = RunOnPlatform(options, platform, false, trace_stream, err);
+      outcome = RunOnPlatform(options, platform, nullptr, false, trace_stream, err);
       // What the instrument showed last, unless every change was printed.
       if (!options.show_screen) platform.PrintScreen();
     }

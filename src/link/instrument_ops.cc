@@ -123,6 +123,7 @@ std::string InstrumentOps::ReadDev(Integer& dev) {
 }
 
 void InstrumentOps::Delay(Single seconds) {
+  platform_.NoteOwnWait(seconds);
   Clock& clock = platform_.clock();
   // The clock is read in double precision: in single precision a reading late
   // in the day is good to only about 8 ms, which would stretch or cut the short

@@ -21,12 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/exit_codes.h"
 #include "platform/platform.h"
 
 namespace kc {
-
-// Exit status of a run stopped by a second interrupt while it was closing.
-inline constexpr int kExitInterruptedTwice = 130;
 
 // Turns SIGINT into a close request for as long as it lives. A second SIGINT
 // before the first has been taken ends the process at once (exit status 130),

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/exit_codes.h"
 
 namespace kc {
 
@@ -21,13 +22,6 @@ enum class MsgAnswer { kOk, kCancel };
 // virtual clock.
 inline constexpr double kRealPumpTick = 0.001;
 inline constexpr double kVirtualPumpTick = 0.001;
-
-// Exit codes of the program.
-inline constexpr int kExitClosed = 0;        // after the closing sequence
-inline constexpr int kExitFatal = 1;         // start-up failure, Cancel, no device
-inline constexpr int kExitUsage = 2;         // bad command line
-inline constexpr int kExitOperatorDone = 3;  // the simulated technician's script ran out
-inline constexpr int kExitInterrupted = 4;   // a close request; the closing sequence ran
 
 // Thrown to end the program; unwinds to main(), which prints `message` (if any)
 // and returns `code`. Nothing touches the instrument after it is thrown.
@@ -71,6 +65,10 @@ class Platform {
     (void)line;
     (void)text;
   }
+
+  // The program is about to wait `seconds` by itself (a settling time, a step
+  // of a sweep) with nothing asked of the technician; views may say so.
+  virtual void NoteOwnWait(double seconds) { (void)seconds; }
 
   [[noreturn]] void EndProcess(int code, std::string message = {}) {
     throw ProgramEnd{code, std::move(message)};

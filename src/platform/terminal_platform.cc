@@ -8,41 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
 namespace kc {
 
 namespace {
-
-// The terminal settings to restore; kept outside the object so that exit()
-// and signal handlers can restore them too.
-struct SavedTerminal {
-  volatile std::sig_atomic_t saved = 0;
-  int fd = -1;
-  termios settings{};
-};
-SavedTerminal g_saved;
-struct sigaction g_previous_term {};
-
-void RestoreTerminal() {
-  if (g_saved.saved != 0) {
-    tcsetattr(g_saved.fd, TCSAFLUSH, &g_saved.settings);
-    g_saved.saved = 0;
-  }
-}
-
-extern "C" void RestoreAtExit() {
-  RestoreTerminal();
-}
-
-extern "C" void OnTerminate(int signal_number) {
-  RestoreTerminal();
-  // Die of the signal as the shell expects.
-  std::signal(signal_number, SIG_DFL);
-  raise(signal_number);
-}
 
 // Characters of a message line as the instrument shows them.
 constexpr std::size_t kScreenColumns = 40;
@@ -104,37 +75,20 @@ std::vector<std::string> PromptLines(const std::string& prompt) {
 }  // namespace
 
 TerminalPlatform::TerminalPlatform(Clock& clock, int in_fd, int out_fd)
-    : clock_(clock), in_fd_(in_fd), out_fd_(out_fd) {
+    : clock_(clock), in_fd_(in_fd), out_fd_(out_fd), rescue_(in_fd) {
   termios settings{};
-  if (tcgetattr(in_fd_, &settings) == 0) {
-    g_saved.settings = settings;
-    g_saved.fd = in_fd_;
-    g_saved.saved = 1;
-    static bool at_exit_registered = false;
-    if (!at_exit_registered) {
-      std::atexit(RestoreAtExit);
-      at_exit_registered = true;
-    }
+  if (rescue_.saved() && tcgetattr(in_fd_, &settings) == 0) {
     settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
     settings.c_iflag &= ~static_cast<tcflag_t>(IXON | ICRNL);
     settings.c_cc[VMIN] = 0;
     settings.c_cc[VTIME] = 0;
     tcsetattr(in_fd_, TCSAFLUSH, &settings);
   }
-  InterruptWatch::SetLastWords(RestoreTerminal);
-  struct sigaction action {};
-  action.sa_handler = OnTerminate;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, &g_previous_term);
   const char* term = std::getenv("TERM");
   in_place_ = isatty(out_fd_) != 0 && term != nullptr && std::strcmp(term, "dumb") != 0;
 }
 
-TerminalPlatform::~TerminalPlatform() {
-  sigaction(SIGTERM, &g_previous_term, nullptr);
-  InterruptWatch::SetLastWords(nullptr);
-  RestoreTerminal();
-}
+TerminalPlatform::~TerminalPlatform() = default;
 
 void TerminalPlatform::Write(const std::string& text) {
   screen_rows_ = 0;

@@ -17,6 +17,7 @@
 
 #include "platform/headless_platform.h"
 #include "platform/platform.h"
+#include "platform/terminal_rescue.h"
 
 namespace kc {
 
@@ -74,6 +75,7 @@ class TerminalPlatform : public Platform {
   // been written since it was drawn (it is then redrawn in place).
   int screen_rows_ = 0;
   std::deque<unsigned char> pending_;
+  TerminalRescue rescue_;
   InterruptWatch interrupts_;
 };
 

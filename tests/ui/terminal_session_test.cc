@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/exit_codes.h"
+
 namespace kc {
 namespace {
 
@@ -299,8 +301,10 @@ TEST_F(TerminalSessionTest, CheckPromptsAndResultScreenThenBackToTheMenu) {
   session.Keys("2");
   ASSERT_TRUE(session.WaitFor("BAND-   TIMING   CALI-")) << session.last();
   EXPECT_EQ(session.Screen().find("LIMIT:"), std::string::npos);
-  // MENU OFF twice in the menu ends the program the orderly way.
+  // MENU OFF twice in the menu ends the program the orderly way; the window
+  // says so after the first.
   session.Keys("m");
+  ASSERT_TRUE(session.WaitFor("press MENU OFF again to leave")) << session.last();
   session.Keys("M");
   EXPECT_EQ(session.WaitExit(), 0) << session.Screen();
 }
@@ -348,7 +352,10 @@ TEST_F(TerminalSessionTest, CtrlCShowsTheClosingNoticeAndEnds) {
   session.Keys("C-c");
   ASSERT_TRUE(session.WaitFor("*** CLOSING PROGRAM ***")) << session.last();
   EXPECT_NE(session.Screen().find("Closing... (Ctrl-C again ends at once)"), std::string::npos);
-  EXPECT_EQ(session.WaitExit(), 4) << session.Screen();
+  // The closing sequence's two seconds are the program's own wait.
+  ASSERT_TRUE(session.WaitFor("The program waits")) << session.last();
+  EXPECT_NE(session.last().find("no button press needed"), std::string::npos) << session.last();
+  EXPECT_EQ(session.WaitExit(), kExitInterrupted) << session.Screen();
 }
 
 TEST_F(TerminalSessionTest, SecondCtrlCWhileClosingEndsAtOnce) {
@@ -358,7 +365,7 @@ TEST_F(TerminalSessionTest, SecondCtrlCWhileClosingEndsAtOnce) {
   ASSERT_TRUE(session.WaitFor("*** CLOSING PROGRAM ***")) << session.last();
   session.Keys("C-c");
   // Not the orderly end of the two-second closing sequence.
-  EXPECT_EQ(session.WaitExit(), 130) << session.Screen();
+  EXPECT_EQ(session.WaitExit(), kExitInterruptedTwice) << session.Screen();
 }
 
 TEST_F(TerminalSessionTest, RealBusPanelMirrorsTheMessageLinesSent) {
@@ -411,14 +418,19 @@ TEST_F(TerminalSessionTest, TooSmallATerminalSaysSoAndResizingRedraws) {
   TmuxSession session("resize");
   StartAtMenu(session, {"--virtual-time"});
   session.Tmux("resize-window -t kc -x 50 -y 20");
-  ASSERT_TRUE(session.WaitFor("Terminal too small: needs at least 60x26,")) << session.last();
+  ASSERT_TRUE(session.WaitFor("Terminal too small: needs at least 60x22,")) << session.last();
   EXPECT_NE(session.Screen().find("this one is 50x20."), std::string::npos) << session.last();
   EXPECT_EQ(session.Screen().find("ATTEN"), std::string::npos);
   // Keys still reach the instrument.
   session.Keys("4");
-  session.Tmux("resize-window -t kc -x 100 -y 30");
+  // The classic terminal size is enough for the panel and its buttons.
+  session.Tmux("resize-window -t kc -x 80 -y 24");
   ASSERT_TRUE(session.WaitFor("CCD     VERT    CMRR")) << session.last();
-  EXPECT_EQ(session.Screen().find("Terminal too small"), std::string::npos);
+  std::string screen = session.Screen();
+  EXPECT_EQ(screen.find("Terminal too small"), std::string::npos);
+  EXPECT_NE(screen.find("[ 1 ]   [ 2 ]   [ 3 ]   [ 4 ]   [ 5 ]   [MENU OFF]"), std::string::npos)
+      << screen;
+  EXPECT_NE(screen.find("1-5 bezel buttons"), std::string::npos) << screen;
 }
 
 }  // namespace

@@ -2,19 +2,17 @@
 
 #include <langinfo.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/checkout/tui/curses_look.h"
+#include "platform/exit_codes.h"
 #include "sim/screen_text.h"
-#include "sim/sim_bus.h"
-#include "sim/sim_scope.h"
 
 // Last, and functions only: curses defines ERR and OK, and its macros (move,
 // clear, timeout...) would clash with ordinary names.
@@ -44,184 +42,6 @@ constexpr int kCtrlC = 3;
 constexpr int kCtrlL = 12;
 constexpr int kMenuOffButton = 6;
 
-// What is needed to give the terminal back from a signal handler: the
-// settings from before, and the bytes that leave the full-screen mode. Only
-// async-signal-safe calls touch it there.
-struct Rescue {
-  volatile std::sig_atomic_t armed = 0;
-  int fd = STDOUT_FILENO;
-  int in_fd = STDIN_FILENO;
-  termios settings{};
-  char leave[256] = {};
-  std::size_t leave_length = 0;
-};
-Rescue g_rescue;
-volatile std::sig_atomic_t g_hangup = 0;
-struct sigaction g_previous_hangup {};
-struct sigaction g_previous_term {};
-
-void RescueTerminal() {
-  if (g_rescue.armed == 0) return;
-  g_rescue.armed = 0;
-  std::size_t done = 0;
-  while (done < g_rescue.leave_length) {
-    ssize_t n = ::write(g_rescue.fd, g_rescue.leave + done, g_rescue.leave_length - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  tcsetattr(g_rescue.in_fd, TCSAFLUSH, &g_rescue.settings);
-}
-
-extern "C" void CursesRescueAtExit() {
-  RescueTerminal();
-}
-
-extern "C" void CursesOnHangup(int) {
-  g_hangup = 1;
-}
-
-extern "C" void CursesOnTerminate(int signal_number) {
-  RescueTerminal();
-  // Die of the signal as the shell expects.
-  std::signal(signal_number, SIG_DFL);
-  raise(signal_number);
-}
-
-void AppendLeave(const char* text) {
-  if (text == nullptr || text == reinterpret_cast<const char*>(-1)) return;
-  std::size_t length = std::strlen(text);
-  if (g_rescue.leave_length + length >= sizeof g_rescue.leave) return;
-  std::memcpy(g_rescue.leave + g_rescue.leave_length, text, length);
-  g_rescue.leave_length += length;
-}
-
-// Colour pairs, one per look.
-enum Pair : short {
-  kPairCaption = 1,
-  kPairClose,
-  kPairFrame,
-  kPairFlash,
-  kPairScreen,
-  kPairScreenText,
-  kPairGraticule,
-  kPairTrace1,
-  kPairTrace2,
-  kPairTrace3,
-  kPairButton,
-  kPairPressed,
-  kPairOn,
-  kPairWarning,
-  kPairDialog,
-  kPairDialogTitle,
-  kPairCritical,
-  kPairExclamation,
-};
-
-void InitPairs() {
-  init_pair(kPairCaption, COLOR_WHITE, COLOR_BLUE);
-  init_pair(kPairClose, COLOR_WHITE, COLOR_RED);
-  init_pair(kPairFrame, COLOR_CYAN, -1);
-  init_pair(kPairFlash, COLOR_BLACK, COLOR_YELLOW);
-  init_pair(kPairScreen, COLOR_WHITE, COLOR_BLACK);
-  init_pair(kPairScreenText, COLOR_WHITE, COLOR_BLACK);
-  init_pair(kPairGraticule, COLOR_BLUE, COLOR_BLACK);
-  init_pair(kPairTrace1, COLOR_GREEN, COLOR_BLACK);
-  init_pair(kPairTrace2, COLOR_CYAN, COLOR_BLACK);
-  init_pair(kPairTrace3, COLOR_MAGENTA, COLOR_BLACK);
-  init_pair(kPairButton, COLOR_BLACK, COLOR_WHITE);
-  init_pair(kPairPressed, COLOR_BLACK, COLOR_YELLOW);
-  init_pair(kPairOn, COLOR_GREEN, -1);
-  init_pair(kPairWarning, COLOR_YELLOW, -1);
-  init_pair(kPairDialog, COLOR_BLACK, COLOR_WHITE);
-  init_pair(kPairDialogTitle, COLOR_WHITE, COLOR_BLUE);
-  init_pair(kPairCritical, COLOR_WHITE, COLOR_RED);
-  init_pair(kPairExclamation, COLOR_BLACK, COLOR_YELLOW);
-}
-
-attr_t Attribute(Style style, bool colours) {
-  auto pair = [colours](short number, attr_t plain) {
-    return colours ? static_cast<attr_t>(COLOR_PAIR(number)) : plain;
-  };
-  switch (style) {
-    case Style::kNormal:
-    case Style::kStatus:
-      return A_NORMAL;
-    case Style::kCaption:
-      return pair(kPairCaption, A_REVERSE) | A_BOLD;
-    case Style::kCaptionClose:
-      return pair(kPairClose, A_REVERSE) | A_BOLD;
-    case Style::kHint:
-      return A_BOLD;
-    case Style::kFrame:
-      return pair(kPairFrame, A_NORMAL);
-    case Style::kFrameFlash:
-      return pair(kPairFlash, A_REVERSE) | A_BOLD;
-    case Style::kFrameTitle:
-      return pair(kPairFrame, A_NORMAL) | A_BOLD;
-    case Style::kScreen:
-      return pair(kPairScreen, A_NORMAL);
-    case Style::kScreenText:
-      return pair(kPairScreenText, A_NORMAL) | A_BOLD;
-    case Style::kGraticule:
-      return pair(kPairGraticule, A_DIM);
-    case Style::kTrace1:
-      return pair(kPairTrace1, A_NORMAL) | A_BOLD;
-    case Style::kTrace2:
-      return pair(kPairTrace2, A_NORMAL) | A_BOLD;
-    case Style::kTrace3:
-      return pair(kPairTrace3, A_NORMAL) | A_BOLD;
-    case Style::kButton:
-      return pair(kPairButton, A_REVERSE);
-    case Style::kButtonPressed:
-      return pair(kPairPressed, A_NORMAL) | A_BOLD;
-    case Style::kIndicatorOn:
-      return pair(kPairOn, A_BOLD) | A_BOLD;
-    case Style::kIndicatorOff:
-    case Style::kHelp:
-      return A_DIM;
-    case Style::kWarning:
-      return pair(kPairWarning, A_NORMAL) | A_BOLD;
-    case Style::kIntro:
-      return pair(kPairCaption, A_REVERSE) | A_BOLD;
-    case Style::kDialog:
-    case Style::kDialogButton:
-      return pair(kPairDialog, A_REVERSE);
-    case Style::kDialogTitle:
-    case Style::kIconInformation:
-      return pair(kPairDialogTitle, A_NORMAL) | A_BOLD;
-    case Style::kDialogButtonSelected:
-      return pair(kPairDialogTitle, A_NORMAL) | A_BOLD | A_UNDERLINE;
-    case Style::kIconCritical:
-      return pair(kPairCritical, A_NORMAL) | A_BOLD;
-    case Style::kIconExclamation:
-      return pair(kPairExclamation, A_NORMAL) | A_BOLD;
-  }
-  return A_NORMAL;
-}
-
-// A stand-in from plain ASCII for a character a terminal without UTF-8
-// cannot show.
-char AsciiFor(const std::string& glyph, Style style) {
-  if (glyph.size() == 1) return glyph[0];
-  static const struct {
-    const char* glyph;
-    char ascii;
-  } kTable[] = {
-      {"\u2500", '-'}, {"\u2502", '|'}, {"\u250c", '+'}, {"\u2510", '+'}, {"\u2514", '+'},
-      {"\u2518", '+'}, {"\u2588", '#'}, {"\u00b5", 'u'}, {"\u03a9", 'O'}, {"\u2193", 'v'},
-      {"\u2191", '^'}, {"\u00d7", 'x'}, {"\u25cf", '*'}, {"\u2026", '.'},
-  };
-  for (const auto& entry : kTable) {
-    if (glyph == entry.glyph) return entry.ascii;
-  }
-  // Braille: the trace as stars, the graticule as dots.
-  if (glyph.size() == 3 && static_cast<unsigned char>(glyph[0]) == 0xE2 &&
-      (static_cast<unsigned char>(glyph[1]) & 0xFC) == 0xA0) {
-    return style == Style::kGraticule ? '.' : '*';
-  }
-  return '?';
-}
-
 double Seconds(std::chrono::steady_clock::duration duration) {
   return std::chrono::duration<double>(duration).count();
 }
@@ -245,31 +65,15 @@ bool CursesPlatform::Start() {
   std::setlocale(LC_CTYPE, "");
   utf8_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
 
-  if (tcgetattr(STDIN_FILENO, &g_rescue.settings) != 0) return false;
+  rescue_.emplace(STDIN_FILENO, /*watch_hangup=*/true);
+  if (!rescue_->saved()) return false;
   screen_ = newterm(nullptr, stdout, stdin);
   if (screen_ == nullptr) return false;
   set_term(screen_);
   started_ = true;
-
-  g_rescue.leave_length = 0;
-  AppendLeave("\x1b[?1000l\x1b[?1002l\x1b[?1006l");
-  AppendLeave(tigetstr("sgr0"));
-  AppendLeave(tigetstr("rmcup"));
-  AppendLeave(tigetstr("cnorm"));
-  g_rescue.armed = 1;
-  static bool at_exit_registered = false;
-  if (!at_exit_registered) {
-    std::atexit(CursesRescueAtExit);
-    at_exit_registered = true;
-  }
-  InterruptWatch::SetLastWords(RescueTerminal);
-  struct sigaction action {};
-  sigemptyset(&action.sa_mask);
-  action.sa_handler = CursesOnHangup;
-  g_hangup = 0;
-  sigaction(SIGHUP, &action, &g_previous_hangup);
-  action.sa_handler = CursesOnTerminate;
-  sigaction(SIGTERM, &action, &g_previous_term);
+  rescue_->AddLeaveBytes(STDOUT_FILENO, "\x1b[?1000l\x1b[?1002l\x1b[?1006l");
+  for (const char* name : {"sgr0", "rmcup", "cnorm"})
+    rescue_->AddLeaveBytes(STDOUT_FILENO, tigetstr(name));
 
   // Ctrl-C stays a signal, so that it is seen even while the program is
   // blocked in a driver call.
@@ -285,7 +89,7 @@ bool CursesPlatform::Start() {
   if (has_colors()) {
     start_color();
     use_default_colors();
-    InitPairs();
+    InitLooks();
     colours_ = true;
   }
   dirty_ = true;
@@ -294,19 +98,15 @@ bool CursesPlatform::Start() {
 
 CursesPlatform::~CursesPlatform() {
   if (!started_) return;
-  g_rescue.armed = 0;
+  // curses gives the terminal back itself; the rescue then puts the signal
+  // handlers back as it goes.
+  rescue_->Disarm();
   endwin();
   delscreen(screen_);
-  InterruptWatch::SetLastWords(nullptr);
-  sigaction(SIGHUP, &g_previous_hangup, nullptr);
-  sigaction(SIGTERM, &g_previous_term, nullptr);
 }
 
 void CursesPlatform::TakeSignals() {
-  if (g_hangup != 0) {
-    g_hangup = 0;
-    MarkGone();
-  }
+  if (TerminalRescue::TakeHangup()) MarkGone();
   if (InterruptWatch::Take()) OnCtrlC();
 }
 
@@ -359,6 +159,8 @@ bool CursesPlatform::ReadInput(double seconds) {
 }
 
 void CursesPlatform::PressButton(int button) {
+  // The instrument leaves on two MENU OFF presses in a row.
+  view_.panel.menu_off_once = button == kMenuOffButton && !view_.panel.menu_off_once;
   pressed_ = button;
   press_until_ = UiClock::now() + kPressShown;
   dirty_ = true;
@@ -469,9 +271,15 @@ void CursesPlatform::Refresh() {
     panel.pressed = pressed;
     dirty_ = true;
   }
+  std::string activity = activity_.Line(clock_.Elapsed());
+  if (activity != panel.activity) {
+    panel.activity = std::move(activity);
+    dirty_ = true;
+  }
   if (!probe_ || now < next_probe_) return;
   next_probe_ = now + kProbeInterval;
   PanelProbe probe = probe_();
+  activity_.NoteInstrument(clock_.Elapsed(), probe.instrument_busy);
   if (!(probe.settings == panel.settings) || !(probe.bench == panel.bench) ||
       probe.acquired != panel.acquired || probe.service_request != panel.service_request ||
       probe.cable_plugged != panel.cable_plugged) {
@@ -482,6 +290,20 @@ void CursesPlatform::Refresh() {
     panel.cable_plugged = probe.cable_plugged;
     dirty_ = true;
   }
+}
+
+void CursesPlatform::NoteOwnWait(double seconds) {
+  if (!(seconds >= ActivityWatch::kShortest)) return;
+  std::optional<double> level;
+  if (probe_) {
+    // The settings as they are now: the step of a sweep has just been sent.
+    next_probe_ = {};
+    Refresh();
+    level = view_.panel.settings.trigger_level;
+  }
+  activity_.NoteOwnWait(clock_.Elapsed(), seconds, level);
+  Refresh();
+  DrawIfNeeded();
 }
 
 void CursesPlatform::Draw() {
@@ -500,7 +322,7 @@ void CursesPlatform::Draw() {
         const std::string& glyph = canvas.at(r, c).glyph;
         run += utf8_ ? glyph : std::string(1, AsciiFor(glyph, style));
       }
-      attrset(Attribute(style, colours_));
+      UseLook(style, colours_);
       mvaddstr(r, start, run.c_str());
     }
   }
@@ -663,45 +485,6 @@ void CursesPlatform::ShowNote(const std::string& text) {
 void CursesPlatform::ForgetBench() {
   probe_ = nullptr;
   toggle_cable_ = nullptr;
-}
-
-FrontPanelLink::FrontPanelLink(CursesPlatform& platform, SimBus& bus, SimScope& scope, int address,
-                               const SourceBench* sources)
-    : platform_(platform), bus_(bus), scope_(scope), address_(address), sources_(sources) {
-  platform_.ShowFrontPanel(
-      scope_.model(),
-      [this] {
-        CursesPlatform::PanelProbe probe;
-        probe.settings = ReadSettings(scope_);
-        if (sources_ != nullptr) probe.bench = DescribeBench(*sources_);
-        if (scope_.measurement() != nullptr) {
-          // What the screen shows: the displayed traces as acquired.
-          std::vector<AcquiredTrace> traces;
-          const InstrumentSettings& settings = probe.settings;
-          if (settings.channels[0].shown) traces.push_back({0, scope_.EyeTrace(Trace::kCh1)});
-          if (settings.channels[1].shown) traces.push_back({1, scope_.EyeTrace(Trace::kCh2)});
-          if (settings.add_shown) traces.push_back({2, scope_.EyeTrace(Trace::kAdd)});
-          probe.acquired = std::move(traces);
-        }
-        probe.service_request = plugged_ && scope_.RequestingService();
-        probe.cable_plugged = plugged_;
-        return probe;
-      },
-      [this] { ToggleCable(); });
-}
-
-FrontPanelLink::~FrontPanelLink() {
-  platform_.ForgetBench();
-  if (!plugged_) ToggleCable();
-}
-
-void FrontPanelLink::ToggleCable() {
-  if (plugged_) {
-    bus_.StopAnswering(address_, 0);
-  } else {
-    bus_.ResumeAnswering(address_);
-  }
-  plugged_ = !plugged_;
 }
 
 }  // namespace kc

@@ -1,7 +1,7 @@
 // The platform as a full-screen terminal window: the caption and hint at the
 // top, the intro as a centred panel, message boxes as centred modal dialogs,
 // and below the hint either the simulated instrument's front panel or the
-// mirror of the message lines written to a real one (front_panel.h draws it).
+// mirror of the message lines written to a real one (window.h draws it).
 //
 // Keys: 1..5 press the bezel buttons, M pressed twice is MENU OFF twice, U
 // pulls or replugs the simulated instrument's GPIB cable; in a dialog the
@@ -22,19 +22,17 @@
 #include <string>
 #include <vector>
 
-#include "app/checkout/tui/front_panel.h"
+#include "app/checkout/tui/activity.h"
+#include "app/checkout/tui/window.h"
 #include "platform/headless_platform.h"
 #include "platform/platform.h"
+#include "platform/terminal_rescue.h"
 
 // The curses screen, declared as curses does.
 struct screen;
 typedef struct screen SCREEN;  // NOLINT(modernize-use-using)
 
 namespace kc {
-
-class SimBus;
-class SimScope;
-class SourceBench;
 
 class CursesPlatform : public Platform {
  public:
@@ -46,6 +44,9 @@ class CursesPlatform : public Platform {
     std::optional<std::vector<AcquiredTrace>> acquired;
     bool service_request = false;
     bool cable_plugged = true;
+    // What the instrument is doing by itself ("" when nothing that takes
+    // long): self-calibration, averaging.
+    std::string instrument_busy;
   };
 
   // Takes over the terminal on standard input and output; nullptr when it
@@ -68,6 +69,7 @@ class CursesPlatform : public Platform {
   void ShowInstrumentScreen(const std::vector<std::string>& lines, int bells) override;
   // A line as sent (escapes rendered here); line 1..16.
   void MirrorMessageLine(int line, const std::string& text) override;
+  void NoteOwnWait(double seconds) override;
 
   // The panel below the hint is the simulated instrument's front panel.
   // `probe` is asked for the settings, the bench and the indicators;
@@ -121,35 +123,12 @@ class CursesPlatform : public Platform {
   UiClock::time_point flash_until_{};
   UiClock::time_point press_until_{};
   UiClock::time_point next_probe_{};
+  // What goes on by itself, on the program's clock.
+  ActivityWatch activity_;
   // The dialog being answered, set by the mouse or the keys.
   std::optional<MsgAnswer> dialog_answer_;
+  std::optional<TerminalRescue> rescue_;
   InterruptWatch interrupts_;
-};
-
-// Ties the front panel of a curses window to the simulated instrument at
-// `address` on `bus` for as long as it lives: the settings, the traces the
-// instrument acquires, the service-request indicator, what `sources` (may be
-// null: nothing) has connected, and the GPIB cable (U pulls it, so that the
-// instrument neither listens nor talks, and plugs it in again).
-class FrontPanelLink {
- public:
-  FrontPanelLink(CursesPlatform& platform, SimBus& bus, SimScope& scope, int address,
-                 const SourceBench* sources);
-  // Forgets the window's hooks and plugs the cable back in.
-  ~FrontPanelLink();
-  FrontPanelLink(const FrontPanelLink&) = delete;
-  FrontPanelLink& operator=(const FrontPanelLink&) = delete;
-
-  void ToggleCable();
-  bool plugged() const { return plugged_; }
-
- private:
-  CursesPlatform& platform_;
-  SimBus& bus_;
-  SimScope& scope_;
-  int address_;
-  const SourceBench* sources_;
-  bool plugged_ = true;
 };
 
 }  // namespace kc

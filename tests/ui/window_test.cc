@@ -1,6 +1,7 @@
 // The full-screen window drawn off-screen: where the message lines, the bezel
-// buttons and the dialogs land, what the mouse hits, and the waveform dots.
-#include "app/checkout/tui/front_panel.h"
+// buttons, the status lines and the dialogs land at each terminal size, what
+// the mouse hits, and the waveform dots.
+#include "app/checkout/tui/window.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/checkout/tui/activity.h"
 #include "platform/clock.h"
 #include "sim/sim_bench.h"
 #include "sim/sim_scope.h"
@@ -59,7 +61,7 @@ TEST(ScreenLinesTest, LineSixteenOnTopLineOneAtTheBottomClippedToTheScreen) {
   panel.lines[0] = "  PRESS ANY BEZEL BUTTON FOR MAIN MENU and then some more text";
   panel.lines[5] = "         LIMIT: 396.0 - 404.0 \u00b5V";
   Canvas canvas(kScreenColumns, kScreenRows);
-  DrawScreen(panel, canvas, {0, 0, kScreenRows, kScreenColumns});
+  DrawScreen(panel.lines, nullptr, canvas, {0, 0, kScreenRows, kScreenColumns});
 
   EXPECT_EQ(canvas.Row(0), "TOP");
   EXPECT_EQ(canvas.Row(16 - 9), "         *** CLOSING PROGRAM ***");
@@ -70,15 +72,32 @@ TEST(ScreenLinesTest, LineSixteenOnTopLineOneAtTheBottomClippedToTheScreen) {
   for (int r : {1, 2, 14}) EXPECT_EQ(canvas.Row(r), "") << "row " << r;
 }
 
-TEST(ScreenLinesTest, PositioningBlanksShowTheTraceBlanksBetweenWordsDoNot) {
-  PanelView panel;
-  panel.kind = PanelView::Kind::kSimulated;
-  panel.settings.channels[0].shown = true;  // a flat trace on the centre line
-  panel.lines = BlankLines();
-  // Line 8 is the top half of the centre division line (dot row 32).
-  panel.lines[7] = "    A  B";
+TEST(ScreenLinesTest, FailedVerdictsAndPassesStandOut) {
+  std::vector<std::string> lines = BlankLines();
+  lines[9] = "CH1   fail   PASS";
+  lines[8] = "failure PASSED fail";  // words of their own only
   Canvas canvas(kScreenColumns, kScreenRows);
-  DrawScreen(panel, canvas, {0, 0, kScreenRows, kScreenColumns});
+  DrawScreen(lines, nullptr, canvas, {0, 0, kScreenRows, kScreenColumns});
+  auto styles = [&canvas](int row) {
+    std::string shown;
+    for (int c = 0; c < 19; ++c) {
+      Style style = canvas.at(row, c).style;
+      shown += style == Style::kFail ? 'F' : style == Style::kPass ? 'P' : '.';
+    }
+    return shown;
+  };
+  EXPECT_EQ(styles(16 - 10), "......FFFF...PPPP..");
+  EXPECT_EQ(styles(16 - 9), "...............FFFF");
+}
+
+TEST(ScreenLinesTest, PositioningBlanksShowTheTraceBlanksBetweenWordsDoNot) {
+  // A flat CH1 trace on the centre line.
+  std::vector<AcquiredTrace> traces = {{0, std::vector<double>(1024, 0.0)}};
+  std::vector<std::string> lines = BlankLines();
+  // Line 8 is the top half of the centre division line (dot row 32).
+  lines[7] = "    A  B";
+  Canvas canvas(kScreenColumns, kScreenRows);
+  DrawScreen(lines, &traces, canvas, {0, 0, kScreenRows, kScreenColumns});
 
   int row = 16 - 8;
   EXPECT_EQ(canvas.at(row, 4).glyph, "A");
@@ -91,54 +110,126 @@ TEST(ScreenLinesTest, PositioningBlanksShowTheTraceBlanksBetweenWordsDoNot) {
   EXPECT_EQ(canvas.at(row, 8).style, Style::kTrace1);
 }
 
-TEST(FrontPanelTest, BezelButtonsSitUnderTheirLabelColumnsAndTakeTheMouse) {
-  WindowView view = SimulatedWindow();
-  Canvas canvas(kWidth, kHeight);
-  Layout layout = DrawWindow(view, canvas);
-  ASSERT_FALSE(layout.too_small);
+// The terminal sizes the window is drawn at: the smallest, a classic 80 x 24
+// and a roomy one.
+struct Size {
+  int width;
+  int height;
+};
+constexpr Size kSizes[] = {{kMinColumns, kMinRows}, {80, 24}, {kWidth, kHeight}};
 
-  EXPECT_EQ(canvas.Row(0).find(" Kalventa Checkout, v2.0"), 0u);
-  EXPECT_NE(canvas.Row(1).find(view.hint), std::string::npos);
+TEST(FrontPanelTest, BezelButtonsSitUnderTheirLabelColumnsAndTakeTheMouseAtEverySize) {
+  for (auto [width, height] : kSizes) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    WindowView view = SimulatedWindow();
+    Canvas canvas(width, height);
+    Layout layout = DrawWindow(view, canvas);
+    ASSERT_FALSE(layout.too_small);
 
-  int upper = FindRow(canvas, "ATTEN   POS");
-  int lower = FindRow(canvas, "COMP   EFFECT");
-  int buttons = FindRow(canvas, "[ 1 ]");
-  ASSERT_GE(upper, 0);
-  EXPECT_EQ(lower, upper + 1);
-  EXPECT_EQ(buttons, lower + 1);
-  EXPECT_EQ(upper, layout.screen.row + kScreenRows - 2);
+    EXPECT_EQ(canvas.Row(0).find(" Kalventa Checkout, v2.0"), 0u);
+    EXPECT_NE(canvas.Row(1).find(view.hint), std::string::npos);
+    // All sixteen message lines on the canvas, under the hint.
+    EXPECT_GE(layout.screen.row, 2);
+    EXPECT_LE(layout.screen.row + kScreenRows, height - 2);
 
-  for (int n = 1; n <= kBezelButtons; ++n) {
-    int column = layout.screen.col + (n - 1) * kLabelWidth;
-    int button = FindColumn(canvas, buttons, "[ " + std::to_string(n) + " ]");
-    EXPECT_GE(button, column) << "button " << n;
-    EXPECT_LE(button + 5, column + kLabelWidth) << "button " << n;
-    // A click on the button or on either of its label lines presses it.
-    for (int row : {upper, lower, buttons}) {
-      Hit hit = layout.HitTest(row, column + 3, false, false);
-      EXPECT_EQ(hit.target, Target::kBezel);
-      EXPECT_EQ(hit.button, n);
+    int upper = FindRow(canvas, "ATTEN   POS");
+    int lower = FindRow(canvas, "COMP   EFFECT");
+    int buttons = FindRow(canvas, "[ 1 ]");
+    ASSERT_GE(upper, 0);
+    EXPECT_EQ(lower, upper + 1);
+    EXPECT_EQ(buttons, lower + 1);
+    EXPECT_EQ(upper, layout.screen.row + kScreenRows - 2);
+    EXPECT_LT(buttons, height - 1);
+
+    for (int n = 1; n <= kBezelButtons; ++n) {
+      int column = layout.screen.col + (n - 1) * kLabelWidth;
+      int button = FindColumn(canvas, buttons, "[ " + std::to_string(n) + " ]");
+      EXPECT_GE(button, column) << "button " << n;
+      EXPECT_LE(button + 5, column + kLabelWidth) << "button " << n;
+      // A click on the button or on either of its label lines presses it.
+      for (int row : {upper, lower, buttons}) {
+        Hit hit = layout.HitTest(row, column + 3, false, false);
+        EXPECT_EQ(hit.target, Target::kBezel);
+        EXPECT_EQ(hit.button, n);
+      }
     }
-  }
-  EXPECT_EQ(layout.HitTest(buttons, FindColumn(canvas, buttons, "QUIT") + 1, false, false).button,
-            0);
-  EXPECT_EQ(layout.HitTest(upper, FindColumn(canvas, upper, "QUIT") + 1, false, false).button, 5);
-  EXPECT_EQ(layout.HitTest(upper - 1, layout.screen.col + 3, false, false).target, Target::kNone);
-  EXPECT_EQ(
-      layout.HitTest(buttons, FindColumn(canvas, buttons, "[MENU OFF]") + 4, false, false).target,
-      Target::kMenuOff);
-  EXPECT_EQ(layout.HitTest(0, kWidth - 3, false, false).target, Target::kClose);
+    EXPECT_EQ(layout.HitTest(buttons, FindColumn(canvas, buttons, "QUIT") + 1, false, false).button,
+              0);
+    EXPECT_EQ(layout.HitTest(upper, FindColumn(canvas, upper, "QUIT") + 1, false, false).button, 5);
+    EXPECT_EQ(layout.HitTest(upper - 1, layout.screen.col + 3, false, false).target, Target::kNone);
+    EXPECT_EQ(
+        layout.HitTest(buttons, FindColumn(canvas, buttons, "[MENU OFF]") + 4, false, false).target,
+        Target::kMenuOff);
+    EXPECT_EQ(layout.HitTest(0, width - 3, false, false).target, Target::kClose);
 
-  // The intro takes every click; a dialog only those on its buttons.
-  EXPECT_EQ(layout.HitTest(buttons, layout.screen.col + 3, true, false).target, Target::kIntro);
-  EXPECT_EQ(layout.HitTest(buttons, layout.screen.col + 3, false, true).target, Target::kNone);
+    // The intro takes every click; a dialog only those on its buttons.
+    EXPECT_EQ(layout.HitTest(buttons, layout.screen.col + 3, true, false).target, Target::kIntro);
+    EXPECT_EQ(layout.HitTest(buttons, layout.screen.col + 3, false, true).target, Target::kNone);
+    EXPECT_NE(canvas.Row(height - 1).find("1-5 bezel"), std::string::npos);
+    for (const std::string& row : canvas.Rows()) EXPECT_LE(TextWidth(row), width);
+  }
+}
+
+// Rows of the status lines under the panel, in order, -1 for one not drawn.
+struct StatusRows {
+  int bench;
+  int settings;
+  int activity;
+};
+
+TEST(FrontPanelTest, StatusLinesGiveWayWhenRowsAreShortMostUrgentKept) {
+  struct Case {
+    Size size;
+    bool busy;
+    bool menu_off_once;
+    StatusRows expected;  // counted from the row under the frame
+  };
+  const Case cases[] = {
+      {{80, 22}, false, false, {-1, -1, -1}},      {{80, 23}, false, false, {0, -1, -1}},
+      {{80, 24}, false, false, {0, 1, -1}},        {{80, 24}, true, false, {0, -1, 1}},
+      {{80, 23}, true, false, {-1, -1, 0}},        {{80, 24}, false, true, {0, -1, 1}},
+      {{kWidth, kHeight}, true, false, {0, 1, 2}}, {{kWidth, kHeight}, false, true, {0, 1, 2}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.size.width) + "x" + std::to_string(c.size.height) +
+                 (c.busy ? " busy" : "") + (c.menu_off_once ? " menu off" : ""));
+    WindowView view = SimulatedWindow();
+    if (c.busy) view.panel.activity = "The program waits \u2026 3 s (no button press needed)";
+    view.panel.menu_off_once = c.menu_off_once;
+    Canvas canvas(c.size.width, c.size.height);
+    Layout layout = DrawWindow(view, canvas);
+    int under = layout.screen.row + kScreenRows + 2;
+    auto row_of = [&](const std::string& text) {
+      int row = FindRow(canvas, text);
+      return row < 0 ? -1 : row - under;
+    };
+    EXPECT_EQ(row_of("Bench"), c.expected.bench);
+    EXPECT_EQ(row_of("Acq NORMAL"), c.expected.settings);
+    EXPECT_EQ(row_of(c.menu_off_once ? "press MENU OFF again to leave" : "no button press needed"),
+              c.expected.activity);
+  }
+  // A free line is kept for what goes on by itself when there is room, so
+  // that the panel stays where it is when the line comes.
+  WindowView view = SimulatedWindow();
+  Canvas idle(kWidth, kHeight);
+  Layout before = DrawWindow(view, idle);
+  view.panel.activity = "The instrument calibrates itself \u2026 5 s (no button press needed)";
+  Canvas busy(kWidth, kHeight);
+  EXPECT_EQ(DrawWindow(view, busy).screen.row, before.screen.row);
+  int row = FindRow(busy, "calibrates itself");
+  ASSERT_GE(row, 0);
+  EXPECT_EQ(busy.at(row, FindColumn(busy, row, "calibrates")).style, Style::kActivity);
 }
 
 TEST(FrontPanelTest, StatusLinesIndicatorsAndBellFlash) {
   WindowView view = SimulatedWindow();
   view.panel.settings.channels[0].shown = true;
   view.panel.settings.channels[0].volts_per_div = 0.5;
-  view.panel.bench.inputs[0] = {InputSignal::Shape::kSquare, "calibrator", 0, 0.4, 1000, 0.5};
+  SourceSignal square;
+  square.shape = SourceSignal::Shape::kSquare;
+  square.high = 0.4;
+  square.frequency = 1000;
+  view.panel.bench.inputs[0] = ConnectedInput{"calibrator", square};
   view.panel.cable_plugged = false;
   view.panel.bell_flash = true;
   Canvas canvas(kWidth, kHeight);
@@ -177,6 +268,46 @@ TEST(FrontPanelTest, MirrorShowsTheLinesWithoutButtonsOrTrace) {
   }
   EXPECT_EQ(layout.HitTest(layout.screen.row + 15, layout.screen.col + 3, false, false).target,
             Target::kNone);
+}
+
+TEST(ActivityTest, OwnWaitsSweepsAndTheInstrumentsOwnWorkCountTheirSeconds) {
+  const std::string kNoPress = " s (no button press needed)";
+  // A settling time of two seconds, on the program's clock.
+  ActivityWatch watch;
+  EXPECT_EQ(watch.Line(100), "");
+  watch.NoteOwnWait(100, 2, 0.0);
+  EXPECT_EQ(watch.Line(100), "The program waits \u2026 0" + kNoPress);
+  EXPECT_EQ(watch.Line(101.6), "The program waits \u2026 1" + kNoPress);
+  EXPECT_EQ(watch.Line(102.5), "");
+
+  // One-second polls for a press (the level stays) are not shown; steps of
+  // a sweep are, counted from the first step seen as one, through the turn
+  // of the slope that repeats a level.
+  ActivityWatch polls;
+  for (double t : {200.0, 201.05, 202.1}) {
+    polls.NoteOwnWait(t, 1, 0.0);
+    polls.NoteOwnWait(t + 1.0, 0.1, 0.05);  // the query's pause is no step
+  }
+  EXPECT_EQ(polls.Line(202.5), "");
+  ActivityWatch sweep;
+  sweep.NoteOwnWait(300, 1, -0.15);
+  EXPECT_EQ(sweep.Line(300.5), "");
+  sweep.NoteOwnWait(301.01, 1, -0.1);
+  sweep.NoteOwnWait(302.02, 1, -0.1);
+  EXPECT_EQ(sweep.Line(302.5), "The program sweeps the trigger level \u2026 1" + kNoPress);
+  EXPECT_EQ(sweep.Line(303.5), "");
+  // Without the instrument's settings (a real bus) only long waits show.
+  ActivityWatch real;
+  real.NoteOwnWait(400, 1, std::nullopt);
+  real.NoteOwnWait(401.01, 1, std::nullopt);
+  EXPECT_EQ(real.Line(401.5), "");
+
+  // The instrument's own work comes first while it lasts.
+  watch.NoteInstrument(500, "The instrument calibrates itself");
+  watch.NoteOwnWait(501, 2, 0.0);
+  EXPECT_EQ(watch.Line(503.2), "The instrument calibrates itself \u2026 3" + kNoPress);
+  watch.NoteInstrument(503.5, "");
+  EXPECT_EQ(watch.Line(503.9), "");
 }
 
 TEST(DialogTest, TitleIconPromptLinesAndButtonsCentred) {
@@ -254,17 +385,11 @@ TEST(TooSmallTest, SaysTheSizeNeededInsteadOfDrawing) {
     EXPECT_TRUE(layout.too_small);
     std::string all;
     for (const std::string& row : canvas.Rows()) all += row + " ";
-    EXPECT_NE(all.find("60x26"), std::string::npos) << width << "x" << height << ": " << all;
+    EXPECT_NE(all.find("60x22"), std::string::npos) << width << "x" << height << ": " << all;
     EXPECT_EQ(all.find("ATTEN"), std::string::npos);
     EXPECT_EQ(layout.HitTest(0, width - 2, false, true).target, Target::kNone);
     for (const std::string& row : canvas.Rows()) EXPECT_LE(TextWidth(row), width);
   }
-  // At the smallest size everything is drawn.
-  Canvas canvas(kMinColumns, kMinRows);
-  Layout layout = DrawWindow(SimulatedWindow(), canvas);
-  EXPECT_FALSE(layout.too_small);
-  EXPECT_NE(FindRow(canvas, "[ 5 ]"), -1);
-  EXPECT_NE(canvas.Row(kMinRows - 1).find("1-5 bezel"), std::string::npos);
 }
 
 TEST(IntroTest, CentredPanelOverTheWindow) {
@@ -343,92 +468,6 @@ std::vector<int> LitRows(const DotGrid& grid, int x, int bit = 1) {
   return rows;
 }
 
-TEST(WaveformTest, FlatTracesAtTheirPositionAndNothingOffScreen) {
-  InstrumentSettings settings;
-  BenchStatus bench;
-  settings.channels[0].shown = true;
-  DotGrid grid = TraceDots(settings, bench);
-  for (int x : {0, 40, 79}) EXPECT_EQ(LitRows(grid, x), std::vector<int>{32});
-  EXPECT_TRUE(LitRows(grid, 10, 2).empty());
-
-  settings.channels[0].position = 2;
-  settings.channels[1] = {true, 0.1, -3, "DC", false};
-  grid = TraceDots(settings, bench);
-  EXPECT_EQ(LitRows(grid, 5), std::vector<int>{16});
-  EXPECT_EQ(LitRows(grid, 5, 2), std::vector<int>{56});
-
-  // Ground coupling: the input is not looked at.
-  bench.inputs[1] = {InputSignal::Shape::kFlat, "supply", 0.2, 0.2, 0, 0.5};
-  settings.channels[1].coupling = "GND";
-  EXPECT_EQ(LitRows(TraceDots(settings, bench), 5, 2), std::vector<int>{56});
-  settings.channels[1].coupling = "DC";
-  EXPECT_EQ(LitRows(TraceDots(settings, bench), 5, 2), std::vector<int>{40});
-
-  settings.channels[0].position = 5;
-  EXPECT_TRUE(LitRows(TraceDots(settings, bench), 5).empty());
-}
-
-TEST(WaveformTest, SquareWaveTriggersOnItsEdgeAtTheSecondDivision) {
-  InstrumentSettings settings;
-  settings.channels[0] = {true, 0.1, -2, "DC", false};
-  settings.sec_per_div = 0.5e-3;
-  settings.trigger_level = 0.2;
-  BenchStatus bench;
-  bench.inputs[0] = {InputSignal::Shape::kSquare, "calibrator", 0, 0.4, 1000, 0.5};
-  DotGrid grid = TraceDots(settings, bench);
-  // 0 V at -2 divisions (dot row 48), 0.4 V at +2 (row 16).
-  EXPECT_EQ(LitRows(grid, 10), std::vector<int>{48});
-  EXPECT_EQ(LitRows(grid, 20), std::vector<int>{16});
-  // The rising edge at the trigger point (dot column 16) is drawn whole.
-  std::vector<int> edge = LitRows(grid, 16);
-  ASSERT_FALSE(edge.empty());
-  EXPECT_EQ(edge.front(), 16);
-  EXPECT_EQ(edge.back(), 48);
-  // Half a period (one division, 8 dots) later it falls.
-  EXPECT_EQ(LitRows(grid, 25), std::vector<int>{48});
-
-  settings.trigger_slope = "MINUS";
-  grid = TraceDots(settings, bench);
-  EXPECT_EQ(LitRows(grid, 10), std::vector<int>{16});
-  EXPECT_EQ(LitRows(grid, 20), std::vector<int>{48});
-
-  // AC coupling centres it; inverting turns it over.
-  settings.trigger_slope = "PLUS";
-  settings.trigger_level = 0;
-  settings.channels[0].position = 0;
-  settings.channels[0].coupling = "AC";
-  bench.inputs[0].duty = 0.5;
-  grid = TraceDots(settings, bench);
-  EXPECT_EQ(LitRows(grid, 10), std::vector<int>{48});
-  EXPECT_EQ(LitRows(grid, 20), std::vector<int>{16});
-  settings.channels[0].inverted = true;
-  grid = TraceDots(settings, bench);
-  EXPECT_EQ(LitRows(grid, 20), std::vector<int>{48});
-}
-
-TEST(WaveformTest, FastSineDrawsItsEnvelopeAndAnUnreachableLevelFreeRuns) {
-  InstrumentSettings settings;
-  settings.channels[0] = {true, 0.2, 0, "DC", false};
-  settings.sec_per_div = 1e-3;
-  settings.trigger_level = 5;  // above the signal: no trigger point
-  BenchStatus bench;
-  bench.inputs[0] = {InputSignal::Shape::kSine, "SG 503", -0.4, 0.4, 250e6, 0.5};
-  DotGrid grid = TraceDots(settings, bench);
-  for (int x : {0, 33, 79}) {
-    std::vector<int> rows = LitRows(grid, x);
-    ASSERT_FALSE(rows.empty());
-    EXPECT_EQ(rows.front(), 16);
-    EXPECT_EQ(rows.back(), 48);
-    EXPECT_EQ(rows.size(), 33u);
-  }
-  // A slow sine is a curve: one column holds a few dots, not the band.
-  bench.inputs[0].frequency = 200;
-  grid = TraceDots(settings, bench);
-  int widest = 0;
-  for (int x = 0; x < 80; ++x) widest = std::max(widest, static_cast<int>(LitRows(grid, x).size()));
-  EXPECT_LT(widest, 8);
-}
-
 TEST(WaveformTest, AcquiredRecordsSpanTheScreenMiddleThousandPoints) {
   // 1024 points: the centre line, then two divisions up from the trigger
   // point in the middle of the record.
@@ -460,30 +499,51 @@ TEST(WaveformTest, AcquiredRecordsSpanTheScreenMiddleThousandPoints) {
   for (int x = 0; x < 80; ++x) EXPECT_TRUE(LitRows(grid, x, 1).empty()) << x;
 }
 
-TEST(BenchTest, DescribesWhatIsConnectedAndSummarises) {
+TEST(BenchTest, DescribesWhatIsConnectedAbbreviatedNeverCutInsideAWord) {
   SourceBench bench;
   EXPECT_EQ(BenchLine(DescribeBench(bench)), "Bench   nothing connected");
+  bench.Connect(BenchSource::kTimeMarks, {BenchInput::kCh2});
+  EXPECT_NE(BenchLine(DescribeBench(bench)).find("CH2: time marks"), std::string::npos);
 
   bench.SetGeneratorName("SG 504");
   bench.Connect(BenchSource::kSineGenerator, {BenchInput::kCh1, BenchInput::kExt2}, 10, true);
   BenchStatus status = DescribeBench(bench);
-  const InputSignal& ch1 = status.inputs[0];
-  EXPECT_EQ(ch1.shape, InputSignal::Shape::kSine);
-  EXPECT_EQ(ch1.source, "SG 504 \u00f710 50\u03a9");
-  EXPECT_DOUBLE_EQ(ch1.high - ch1.low, 0.06);
-  EXPECT_DOUBLE_EQ(ch1.frequency, 50e3);
-  EXPECT_EQ(status.inputs[3], ch1);
-  EXPECT_EQ(status.inputs[1].shape, InputSignal::Shape::kNone);
-  EXPECT_EQ(BenchLine(status),
-            "Bench   CH1: SG 504 \u00f710 50\u03a9 60 mVp-p sine 50 kHz   EXT2: SG 504 \u00f710 "
-            "50\u03a9 60 mVp-p sine 50 kHz   CH2, EXT1 open");
-
-  bench.Connect(BenchSource::kTimeMarks, {BenchInput::kCh2});
-  status = DescribeBench(bench);
-  EXPECT_EQ(status.inputs[0].shape, InputSignal::Shape::kNone);
-  EXPECT_EQ(status.inputs[1].shape, InputSignal::Shape::kSquare);
-  EXPECT_LT(status.inputs[1].duty, 0.5);
-  EXPECT_NE(BenchLine(status).find("CH2: time marks"), std::string::npos);
+  EXPECT_FALSE(status.inputs[1]);
+  const std::string full =
+      "Bench   CH1: SG 504 \u00f710 50\u03a9 60 mVp-p sine 50 kHz   EXT2: SG 504 \u00f710 "
+      "50\u03a9 60 mVp-p sine 50 kHz   CH2, EXT1 open";
+  struct Case {
+    int width;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {200, full},
+      {TextWidth(full), full},
+      {TextWidth(full) - 1,
+       "Bench:  CH1: SG 504 \u00f710 50\u03a9 60 mVp-p sine 50 kHz  EXT2: SG 504 \u00f710 "
+       "50\u03a9 60 mVp-p sine 50 kHz  CH2, EXT1 open"},
+      {100,
+       "Bench:  CH1: SG 504 \u00f710 50\u03a9 60 mVp-p 50 kHz  EXT2: SG 504 \u00f710 50\u03a9 "
+       "60 mVp-p 50 kHz  CH2, EXT1 open"},
+      {78, "Bench:  CH1: 60 mVp-p 50 kHz  EXT2: 60 mVp-p 50 kHz  CH2, EXT1 open"},
+      {60, "CH1: 60 mVp-p 50 kHz  EXT2: 60 mVp-p 50 kHz  CH2, EXT1 open"},
+      {50, "CH1: 60 mVp-p 50 kHz  EXT2: 60 mVp-p 50 kHz \u2026"},
+      {20, "\u2026"},
+  };
+  for (const Case& c : cases) {
+    std::string line = BenchLine(status, c.width);
+    EXPECT_EQ(line, c.expected) << "width " << c.width;
+    EXPECT_LE(TextWidth(line), c.width);
+  }
+  // The settings line gives way in the same manner.
+  InstrumentSettings settings;
+  settings.channels[0].shown = true;
+  std::string wide = SettingsLine(settings);
+  EXPECT_EQ(wide,
+            "CH1 100 mV/div DC   CH2 off   A 1 ms/div   Trig VERT \u2191 0 V AUTO   Acq NORMAL");
+  EXPECT_EQ(SettingsLine(settings, 72),
+            "CH1 100 mV/div DC  CH2 off  A 1 ms/div  Trig VERT \u2191 0 V AUTO  Acq NORMAL");
+  EXPECT_EQ(SettingsLine(settings, 50), "CH1 100 mV/div DC  CH2 off  A 1 ms/div \u2026");
 }
 
 TEST(SettingsTest, ReadFromTheSimulatedInstrumentAndSummarised) {
