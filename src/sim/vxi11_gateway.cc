@@ -1,5 +1,7 @@
 #include "sim/vxi11_gateway.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <array>
 #include <asio.hpp>
@@ -602,6 +604,14 @@ void Vxi11Server::Poll(double seconds) {
       std::chrono::duration<double>(seconds)));
 }
 
+std::vector<int> Vxi11Server::Handles() const {
+  std::vector<int> handles;
+  if (impl_->acceptor.is_open()) handles.push_back(impl_->acceptor.native_handle());
+  for (const auto& session : impl_->sessions)
+    if (session->socket.is_open()) handles.push_back(session->socket.native_handle());
+  return handles;
+}
+
 void Vxi11Server::Serve(Platform& platform, const std::function<bool()>& stop) {
   constexpr double kIdleStep = 0.05;
   while (!(stop && stop()) && !platform.close_pending()) {
@@ -609,7 +619,11 @@ void Vxi11Server::Serve(Platform& platform, const std::function<bool()>& stop) {
     double wait = kIdleStep;
     if (std::optional<double> next = impl_->gateway.SecondsToNextEvent())
       wait = std::clamp(*next, 0.001, kIdleStep);
-    Poll(wait);
+    // As a server loop built on poll() does it.
+    std::vector<pollfd> fds;
+    for (int handle : Handles()) fds.push_back({handle, POLLIN, 0});
+    ::poll(fds.data(), fds.size(), static_cast<int>(std::ceil(wait * 1000)));
+    Poll(0);
   }
 }
 

@@ -22,7 +22,10 @@
 //
 // Vxi11Server serves a gateway on a TCP port (the core channel only; the
 // program reaches it with vxi11://ADDR:PORT, without a portmapper), any
-// number of clients at a time, on the thread that calls Poll or Serve.
+// number of clients at a time, on the thread that calls Poll or Serve. Beside
+// another server on the same bus, in one thread: watch Handles() in that
+// server's poll() and call Poll(0) when one of them is readable (and at
+// least every 50 ms, for the bench to catch up).
 #pragma once
 
 #include <cstdint>
@@ -33,6 +36,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/onc_rpc.h"
 #include "link/vxi11_driver.h"
@@ -137,6 +141,10 @@ class Vxi11Server {
   // Serves what arrives within `seconds` and returns (0: only what has
   // arrived already).
   void Poll(double seconds);
+  // The sockets to watch for input (the listening one and each client's),
+  // for a server loop built on poll(): when one is readable, Poll(0) serves
+  // it. The list changes as clients come and go.
+  std::vector<int> Handles() const;
   // Serves until `stop` says so (looked at every 50 ms at least) or the
   // platform has a close request.
   void Serve(Platform& platform, const std::function<bool()>& stop = {});
