@@ -352,6 +352,52 @@ TEST(Vxi11Gateway, ADeviceLockedByAnotherClient) {
   EXPECT_EQ(gpib.ibsta, gpib::CMPL);
 }
 
+TEST(Vxi11Gateway, CallsItCannotServe) {
+  Gateway gateway;
+  struct Case {
+    std::uint32_t program;
+    std::uint32_t version;
+    std::uint32_t procedure;
+    std::string args;
+    std::error_code error;
+  };
+  const std::string link_to_nothing = rpc::Encode(vxi11::CreateLinkParms{0, false, 0, "inst0"});
+  const Case cases[] = {
+      {0x0607B0, 1, vxi11::kCreateLink, link_to_nothing, rpc::Error::kProgramUnavailable},
+      {vxi11::kCoreProgram, 2, vxi11::kCreateLink, link_to_nothing, rpc::Error::kVersionMismatch},
+      {vxi11::kCoreProgram, 1, 21, "", rpc::Error::kProcedureUnavailable},
+      {vxi11::kCoreProgram, 1, vxi11::kCreateLink, link_to_nothing.substr(0, 14),
+       rpc::Error::kGarbageArguments},
+      {vxi11::kCoreProgram, 1, vxi11::kCreateLink, link_to_nothing, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.procedure);
+    rpc::Client client(c.program, c.version);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    ASSERT_FALSE(client.Connect("127.0.0.1", gateway.port(), deadline));
+    std::string results;
+    EXPECT_EQ(client.Call(c.procedure, c.args, deadline, &results), c.error);
+    vxi11::CreateLinkResp link;
+    if (!c.error) {
+      EXPECT_TRUE(rpc::Decode(results, &link) && link.error == vxi11::kNotAccessible);
+    }
+  }
+}
+
+TEST(Vxi11Gateway, AWriteLongerThanTheGatewayTakesGoesInPieces) {
+  Gateway gateway;
+  TestPlatform platform;
+  Vxi11Driver driver(*ParseVxi11Name(gateway.name(), nullptr), platform);
+  GpibBinding gpib(driver);
+  Integer scope = gpib.ibdev(0, 1, 0, gpib::T3s, 1, 0);
+  std::string message = "MESS 16:\"" + std::string(Vxi11Gateway::kMaxRecvSize, 'A') + "\"";
+  gpib.ibwrt(scope, message);
+  EXPECT_EQ(gpib.ibsta, gpib::CMPL);
+  EXPECT_EQ(gpib.ibcntl, static_cast<Long>(message.size()));
+  gateway.Stop();
+  EXPECT_EQ(gateway.bench().received(), std::vector<std::string>{message});
+}
+
 TEST(Vxi11Gateway, AGatewayThatGoesAwayOrFreezesInACheck) {
   const std::string ask = "\nSelect OK to continue or Cancel to terminate program.";
   struct Case {
