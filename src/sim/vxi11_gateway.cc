@@ -70,13 +70,9 @@ std::optional<int> DeviceAddress(const std::string& name) {
 
 Vxi11Gateway::Vxi11Gateway(SimBus& bus, Platform& platform, SimTechnician* technician,
                            std::ostream* log)
-    : bus_(bus), platform_(platform), technician_(technician), log_(log) {
-  bus_.RegisterGpibGlobalsForThread(&status_, &error_, &count_, &count_long_);
-}
+    : bus_(bus), platform_(platform), technician_(technician), log_(log) {}
 
-Vxi11Gateway::~Vxi11Gateway() {
-  bus_.UnregisterGpibGlobalsForThread();
-}
+Vxi11Gateway::~Vxi11Gateway() = default;
 
 void Vxi11Gateway::Log(const std::string& line) {
   if (log_ == nullptr) return;
@@ -130,6 +126,17 @@ void Vxi11Gateway::Disconnect(int connection, const std::string& why) {
 bool Vxi11Gateway::Receive(int connection, std::string_view bytes, std::string* out) {
   auto found = connections_.find(connection);
   if (found == connections_.end()) return false;
+  // The bus reports into the gateway's cells while it serves the calls, and
+  // into nobody's after: another server on the same bus registers its own
+  // cells for its calls in the same way.
+  struct Cells {
+    explicit Cells(Vxi11Gateway& gateway) : bus(gateway.bus_) {
+      bus.RegisterGpibGlobalsForThread(&gateway.status_, &gateway.error_, &gateway.count_,
+                                       &gateway.count_long_);
+    }
+    ~Cells() { bus.UnregisterGpibGlobalsForThread(); }
+    SimBus& bus;
+  } cells(*this);
   rpc::RecordReader& records = found->second.records;
   records.Feed(bytes);
   while (true) {
