@@ -71,6 +71,9 @@ int ParseSimServerOptions(int argc, const char* const* argv, SimServerOptions& o
   std::string listen_text;
   app.add_option("--listen", listen_text, "Serve on a TCP port, [ADDR:]PORT");
   app.add_flag("--pty", options.pty, "Serve on a new pseudo-terminal");
+  std::string vxi11_text;
+  app.add_option("--vxi11", vxi11_text,
+                 "Serve the simulated bus as a VXI-11 gateway too, on the TCP port [ADDR:]PORT");
   app.add_option("--log", options.log_file, "Write every bus operation to FILE");
   app.add_flag("--show-screen", options.show_screen,
                "Without a terminal: print the instrument screen after every change");
@@ -95,6 +98,11 @@ int ParseSimServerOptions(int argc, const char* const* argv, SimServerOptions& o
   if (app.count("--listen") > 0) {
     problem = ParseListen(listen_text, options.listen_address, options.listen_port);
     if (!problem.empty()) return usage_error("bad --listen \"" + listen_text + "\": " + problem);
+  }
+  if (app.count("--vxi11") > 0) {
+    options.vxi11 = true;
+    problem = ParseListen(vxi11_text, options.vxi11_address, options.vxi11_port);
+    if (!problem.empty()) return usage_error("bad --vxi11 \"" + vxi11_text + "\": " + problem);
   }
   if (app.count("--log") > 0 && options.log_file.empty())
     return usage_error("--log needs a file name");

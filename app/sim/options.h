@@ -23,6 +23,10 @@ struct SimServerOptions {
   std::string listen_address = "127.0.0.1";
   int listen_port = 1234;
   bool pty = false;
+  // A VXI-11 gateway's core channel beside the adapter ("--vxi11 [ADDR:]PORT").
+  bool vxi11 = false;
+  std::string vxi11_address = "127.0.0.1";
+  int vxi11_port = 0;
   std::string log_file;
   bool show_screen = false;
 };

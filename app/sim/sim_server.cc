@@ -15,6 +15,7 @@
 #include "platform/headless_platform.h"
 #include "platform/terminal_platform.h"
 #include "sim/rig.h"
+#include "sim/vxi11_gateway.h"
 
 namespace kc {
 
@@ -22,6 +23,8 @@ namespace {
 
 // The longest the server sleeps before it lets the bench catch up.
 constexpr double kIdleStep = 0.05;
+// With a companion served beside the host, the loop looks at both this often.
+constexpr double kCompanionStep = 0.002;
 // How long answers may wait for a host that does not read (a pty without a
 // reader loses its bytes instead, as a serial line does).
 constexpr double kSendSeconds = 2.0;
@@ -140,6 +143,10 @@ void SimServer::Serve(AdapterEmulator& emulator, Platform& platform, int key_fd,
     double wait = kIdleStep;
     if (std::optional<double> next = emulator.SecondsToNextEvent())
       wait = std::clamp(*next, 0.0, kIdleStep);
+    if (companion_) {
+      companion_();
+      wait = std::min(wait, kCompanionStep);
+    }
     if (io_.stopped()) io_.restart();
     io_.run_one_for(Span(wait));
     // Keys and interrupts: the platform takes them (a bezel key presses the
@@ -292,10 +299,24 @@ void SimServer::Drop(const std::string& why) {
 namespace {
 
 int Serve(const SimServerOptions& options, SimServer& server, Platform& platform, bool terminal,
-          std::ostream* log) {
+          std::ostream* log, std::ostream& out) {
   SimRig rig(RigSetupFor(options.bench, terminal), platform);
   AdapterEmulator emulator(rig.bus(), platform, rig.technician(), log);
+  // The same bus as a LAN/GPIB gateway's core channel, served in the same loop.
+  std::unique_ptr<Vxi11Gateway> gateway;
+  std::unique_ptr<Vxi11Server> vxi11;
+  if (options.vxi11) {
+    gateway = std::make_unique<Vxi11Gateway>(rig.bus(), platform, rig.technician(), log);
+    std::string problem;
+    vxi11 = Vxi11Server::Listen(*gateway, options.vxi11_address, options.vxi11_port, &problem);
+    if (!vxi11) throw ProgramEnd{kExitFatal, problem};
+    out << "VXI-11 gateway on " << vxi11->Describe() << "\n"
+        << "connect with: kalventa-checkout --bus " << vxi11->BusName() << "\n";
+    out.flush();
+    server.SetCompanion([&vxi11] { vxi11->Poll(0); });
+  }
   server.Serve(emulator, platform, terminal ? STDIN_FILENO : -1);
+  server.SetCompanion(nullptr);
   return kExitClosed;
 }
 
@@ -333,11 +354,11 @@ int RunSimServer(const SimServerOptions& options, std::ostream& out, std::ostrea
     std::ostream* log_stream = log.is_open() ? &log : nullptr;
     if (terminal) {
       TerminalPlatform platform(clock);
-      code = Serve(options, *server, platform, true, log_stream);
+      code = Serve(options, *server, platform, true, log_stream, out);
     } else {
       HeadlessPlatform platform(clock, out);
       platform.set_echo_screen(options.show_screen);
-      code = Serve(options, *server, platform, false, log_stream);
+      code = Serve(options, *server, platform, false, log_stream, out);
       if (!options.show_screen) platform.PrintScreen();
     }
   } catch (const ProgramEnd& end) {

@@ -44,6 +44,9 @@ class SimServer {
   // Serves `emulator` until `stop` says so (looked at least every 50 ms) or
   // the platform has a close request. `key_fd` (or -1) is the terminal whose
   // keys the platform reads: input there lets the platform take it.
+  // Something else this server's loop serves as well (a VXI-11 gateway):
+  // called every pass, a few milliseconds apart.
+  void SetCompanion(std::function<void()> poll) { companion_ = std::move(poll); }
   void Serve(AdapterEmulator& emulator, Platform& platform, int key_fd,
              const std::function<bool()>& stop = {});
 
@@ -79,6 +82,7 @@ class SimServer {
   bool loopback_ = true;
   std::string where_;
   std::string host_;  // the connected host, for the log
+  std::function<void()> companion_;
   // Counts connections: a handler of an earlier one does nothing.
   int generation_ = 0;
   AdapterEmulator* emulator_ = nullptr;  // while serving

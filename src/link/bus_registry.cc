@@ -91,6 +91,7 @@ const BusRegistry& BusRegistry::Builtin() {
     RegisterSimBus(builtin);
     RegisterPrologixBus(builtin);
     RegisterLinuxGpibBus(builtin);
+    RegisterVxi11Bus(builtin);
     return builtin;
   }();
   return registry;

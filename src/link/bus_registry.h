@@ -114,5 +114,6 @@ std::optional<BusName> ParseBusName(const std::string& text, std::string* error)
 void RegisterSimBus(BusRegistry& registry);
 void RegisterPrologixBus(BusRegistry& registry);
 void RegisterLinuxGpibBus(BusRegistry& registry);
+void RegisterVxi11Bus(BusRegistry& registry);
 
 }  // namespace kc

@@ -8,6 +8,8 @@
 #include <iostream>
 #include <thread>
 
+#include "link/bus_registry.h"
+
 namespace kc {
 namespace {
 
@@ -727,6 +729,36 @@ std::unique_ptr<GpibDriver> MakeVxi11Driver(const Vxi11Target& target, Platform&
   Vxi11Options options;
   options.diagnostic = std::move(diagnostic);
   return std::make_unique<Vxi11Driver>(target, platform, std::move(options));
+}
+
+void RegisterVxi11Bus(BusRegistry& registry) {
+  registry.Add(
+      {"vxi11",
+       {"vxi11:"},
+       {"TCPIP"},
+       {"vxi11://HOST[/gpib0]", "vxi11://HOST:PORT[/gpib0]", "TCPIP[b]::HOST::gpib0,N::INSTR"},
+       {"vxi11://HOST[:PORT][/gpib0[,N]]  a LAN/GPIB gateway (VXI-11): the core channel's",
+        "                       port from the portmapper (port 111) unless given; with ,N",
+        "                       the instrument's address instead of a listener search;",
+        "                       e.g. vxi11://192.168.1.60, vxi11://127.0.0.1:1024/gpib0,1",
+        "TCPIP::HOST::gpib0,N::INSTR      the instrument at address N behind a gateway;",
+        "                       e.g. TCPIP::192.168.1.60::gpib0,1::INSTR"},
+       [](const std::string& text, std::string* error) -> std::optional<BusName> {
+         std::optional<Vxi11Target> target = ParseVxi11Name(text, error);
+         if (!target) {
+           // The registry names the bus itself.
+           const std::string named = "bad bus \"" + text + "\": ";
+           if (error->rfind(named, 0) == 0) error->erase(0, named.size());
+           return std::nullopt;
+         }
+         BusName bus;
+         bus.listeners = target->listeners;
+         bus.target = *target;
+         return bus;
+       },
+       [](const BusName& bus, const BusEnv& env) -> std::unique_ptr<GpibDriver> {
+         return MakeVxi11Driver(*bus.As<Vxi11Target>(), env.platform, env.diagnostic);
+       }});
 }
 
 }  // namespace kc

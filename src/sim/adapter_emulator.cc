@@ -120,6 +120,9 @@ std::optional<double> AdapterEmulator::SecondsToNextEvent() {
 }
 
 void AdapterEmulator::Receive(std::string_view bytes) {
+  // The bus reports into the cells of whoever serves a host at the moment
+  // (a VXI-11 gateway may share the bus).
+  bus_.RegisterGpibGlobalsForThread(&status_, &error_, &count_, &count_long_);
   for (char c : bytes) {
     if (escaped_) {
       if (line_.size() < 2) head_escaped_ = true;

@@ -7,6 +7,7 @@
 
 #include "link/linux_gpib_driver.h"
 #include "link/prologix_driver.h"
+#include "link/vxi11_driver.h"
 
 namespace kc {
 namespace {
@@ -23,6 +24,8 @@ std::string Described(const BusName& bus) {
       out << adapter->host << " " << adapter->port;
   }
   if (const auto* board = bus.As<LinuxGpibTarget>()) out << "board " << board->board;
+  if (const auto* gateway = bus.As<Vxi11Target>())
+    out << gateway->host << ":" << gateway->port << " " << gateway->interface_name;
   for (int pad : bus.listeners) out << " " << pad;
   return out.str();
 }
@@ -54,6 +57,9 @@ TEST(BusRegistryTest, EveryFormReadsAsItsSchemeAndTarget) {
       {"GPIB0::INTFC", "gpib board 0"},
       {"GPIB::INTFC", "gpib board 0"},
       {"gpib3::intfc", "gpib board 3"},
+      {"vxi11://192.168.1.60", "vxi11 192.168.1.60:0 gpib0"},
+      {"vxi11://127.0.0.1:1024/gpib0,3", "vxi11 127.0.0.1:1024 gpib0 3"},
+      {"TCPIP::10.0.0.7::gpib0,5::INSTR", "vxi11 10.0.0.7:0 gpib0 5"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -98,7 +104,7 @@ TEST(BusRegistryTest, MalformedNamesSayWhatIsWrong) {
       {"GPIB0::7::INSTR", "names one instrument"},
       {"PRLGX-TCPIP::host::1234", "ends in ::INTFC"},
       {"PRLGX-ASRL::ttyUSB0::INTFC", "PRLGX-ASRL::/dev/DEVICE::INTFC"},
-      {"VXI0::INTFC", "unknown interface \"VXI0\" (known: PRLGX-TCPIP, PRLGX-ASRL, GPIB"},
+      {"VXI0::INTFC", "unknown interface \"VXI0\" (known: PRLGX-TCPIP, PRLGX-ASRL, GPIB, TCPIP)"},
   };
   for (const Case& c : cases) {
     std::string error;
