@@ -1,6 +1,7 @@
 #include "record/check_catalogue.h"
 
 #include <array>
+#include <cmath>
 
 namespace kc {
 
@@ -41,9 +42,7 @@ CheckSpec VertAcc() {
   CheckSpec spec{"vert-acc", "Vertical accuracy", false, true, {kPg506}, {}};
   for (const VertSetting& s : kVertSettings) {
     // Rounded to the tenth the limit is quoted in.
-    const double limit = static_cast<double>(static_cast<int>(
-                             (2.0 + 4.0 * s.volts_per_div / s.amplitude) * 10 + 0.5)) /
-                         10;
+    const double limit = std::round((2.0 + 4.0 * s.volts_per_div / s.amplitude) * 10) / 10;
     for (const char* ch : {"CH1 ", "CH2 "}) {
       spec.items.push_back({std::string(ch) + s.label, "%", -limit, limit});
     }

@@ -205,6 +205,12 @@ ParsedRecord ParseRecord(std::string_view text) {
 }
 
 ParsedRecord ReadRecordFile(const std::filesystem::path& file) {
+  // A whole day of checks makes well under a megabyte.
+  constexpr std::uintmax_t kLargest = 64 << 20;
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec)) return {std::nullopt, "a folder, not a file"};
+  const std::uintmax_t size = std::filesystem::file_size(file, ec);
+  if (!ec && size > kLargest) return {std::nullopt, "too large for a checkout record"};
   std::ifstream in(file, std::ios::binary);
   if (!in) return {std::nullopt, "cannot open it"};
   std::ostringstream text;

@@ -127,7 +127,7 @@ std::optional<Timestamp> ParseTimestamp(std::string_view text) {
     offset = (oh * 60 + om) * (zone[0] == '-' ? -1 : 1);
   }
   const std::int64_t local = std::int64_t{sys_days{ymd}.time_since_epoch().count()} * 86400 +
-                             std::int64_t{hour} * 3600 + minute * 60 + second;
+                             std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
   return Timestamp{local - std::int64_t{offset} * 60, offset};
 }
 

@@ -11,8 +11,10 @@ namespace {
 // Where a value lands on a scale from `lo` to `hi` drawn from x over w,
 // clamped to the ends.
 double Place(double value, double lo, double hi, double x, double w) {
+  // A scale of no width (or beyond a double's range) puts everything midway.
+  if (!(hi > lo) || !std::isfinite(hi - lo)) return x + w / 2;
   const double f = (value - lo) / (hi - lo);
-  return x + std::clamp(f, 0.0, 1.0) * w;
+  return x + (std::isnan(f) ? 0.5 : std::clamp(f, 0.0, 1.0)) * w;
 }
 
 }  // namespace

@@ -185,8 +185,8 @@ bool WritePdfReport(const std::vector<Certificate>& certificates, Paper paper,
   cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_TITLE, "Checkout certificate");
   cairo_pdf_surface_set_metadata(surface, CAIRO_PDF_METADATA_CREATOR, "Kalventa Checkout");
   cairo_t* cr = cairo_create(surface);
-  for (std::size_t i = 0; i < certificates.size(); ++i) {
-    const RunRecord& run = certificates[i].run;
+  for (const Certificate& certificate : certificates) {
+    const RunRecord& run = certificate.run;
     Canvas canvas(cr, width, height, [&run](Canvas& c, int page) {
       c.Colour(kGrey);
       c.Font(7.5);
@@ -202,7 +202,7 @@ bool WritePdfReport(const std::vector<Certificate>& certificates, Paper paper,
       canvas.Text(canvas.left(), canvas.y(), "No check was run.");
       canvas.Advance(kRow);
     }
-    Trends(canvas, certificates[i]);
+    Trends(canvas, certificate);
     canvas.Finish();
   }
   cairo_destroy(cr);

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "record/record_folder.h"
 #include "record/record_json.h"
 #include "record/run_recorder.h"
+#include "report/pdf_report.h"
 #include "report/text_report.h"
 
 namespace kc {
@@ -438,6 +440,22 @@ TEST(ReportTest, CsvHasOneRowPerReading) {
       head + "vert-acc,2026-12-06T17:20:30+01:00,CH1 5 V/div,3.26,%,-3,3,fail\r\n" + head +
       "vert-acc,2026-12-06T17:20:30+01:00,CH2 5 V/div,-0.4,%,-3,3,pass\r\n";
   EXPECT_EQ(CsvReport({SampleCertificate()}), expected);
+}
+
+TEST(ReportTest, PdfCopesWithReadingsOffEveryScale) {
+  TempDir dir;
+  Certificate c = SampleCertificate();
+  std::vector<Reading>& readings = c.run.checks[2].readings;
+  readings.push_back({"not a number", std::nan(""), "%", -3.0, 3.0, Verdict::kFail});
+  readings.push_back({"huge", 1e300, "%", -1e300, 1e300, Verdict::kFail});
+  readings.push_back({"limits crossed", 1, "%", 3.0, -3.0, Verdict::kFail});
+  readings.push_back({"no width", 1e6, "mV", 1e6, 1e6, Verdict::kPass});
+  c.history[0].checks.push_back(c.run.checks[2]);
+  c.history[0].checks.back().readings.back().value = -1e300;
+  std::string error;
+  EXPECT_TRUE(WritePdfReport({c}, Paper::kLetter, dir.path / "odd.pdf", error)) << error;
+  EXPECT_FALSE(WritePdfReport({c}, Paper::kA4, dir.path / "odd.pdf" / "x.pdf", error));
+  EXPECT_NE(error.find("odd.pdf"), std::string::npos) << error;
 }
 
 struct CommandRun {
