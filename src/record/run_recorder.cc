@@ -1,5 +1,8 @@
 #include "record/run_recorder.h"
 
+#include <cfloat>
+#include <charconv>
+#include <cmath>
 #include <exception>
 #include <system_error>
 
@@ -9,6 +12,28 @@
 #include "record/record_json.h"
 
 namespace kc {
+
+namespace {
+
+// The checks keep their readings as Single: 400.3 arrives as
+// 400.29998779296875. A value that is exactly a Single is filed as the
+// shortest decimal that reads back as that Single, as the screen shows it.
+double AsShown(double v) {
+  if (!std::isfinite(v) || std::fabs(v) > FLT_MAX) return v;
+  const auto single = static_cast<float>(v);
+  if (static_cast<double>(single) != v) return v;
+  char text[32];
+  const auto written = std::to_chars(text, text + sizeof text, single);
+  double shown = v;
+  std::from_chars(text, written.ptr, shown);
+  return shown;
+}
+
+std::optional<double> AsShown(std::optional<double> v) {
+  return v ? std::optional<double>(AsShown(*v)) : std::nullopt;
+}
+
+}  // namespace
 
 RunRecorder::RunRecorder(std::filesystem::path folder, std::string program_version, TimeSource now,
                          WarningSink warn)
@@ -64,7 +89,8 @@ void RunRecorder::AddReading(std::string_view item, double value, std::string_vi
                              std::optional<double> low, std::optional<double> high,
                              Verdict verdict) {
   if (CheckRecord* check = OpenCheck()) {
-    check->readings.push_back({std::string(item), value, std::string(unit), low, high, verdict});
+    check->readings.push_back({std::string(item), AsShown(value), std::string(unit), AsShown(low),
+                               AsShown(high), verdict});
   }
 }
 

@@ -71,13 +71,13 @@ void RecordSampleRun(RunRecorder& rec) {
   rec.SetTechnician("Tech, A.");
   rec.BeginCheck("calibrator");
   rec.ButtonPressed(kReady, 1);
-  rec.AddReading("calibrator amplitude", 400.3, Verdict::kPass);
+  rec.AddReading("calibrator amplitude", 400.3f, Verdict::kPass);  // a Single
   rec.SetCheckVerdict(Verdict::kPass);
   rec.EndCheck(CheckEnding::kCompleted);
   rec.BeginCheck("sampl-skew");
   rec.EndCheck(CheckEnding::kCompleted);
   rec.BeginCheck("vert-acc");
-  rec.AddReading("CH1 5 V/div", 3.26, Verdict::kFail);
+  rec.AddReading("CH1 5 V/div", 3.26f, "%", -3.0f, 3.0f, Verdict::kFail);
   rec.AddReading("CH2 5 V/div", -0.4, Verdict::kPass);
   rec.SetCheckVerdict(Verdict::kFail);
   rec.EndCheck(CheckEnding::kCompleted);
