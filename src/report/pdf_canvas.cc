@@ -203,7 +203,8 @@ void Canvas::TrendChart(double x, double y, double w, double h, const Trend& tre
     if (!std::isfinite(p.value)) continue;
     Colour(p.verdict == Verdict::kPass ? kLineColour : kFailColour);
     const bool current = i + 1 == trend.points.size();
-    cairo_arc(cr_, tx(p), vy(p.value), current ? 2.8 : 1.5, 0, 2 * M_PI);
+    const double radius = current ? 2.8 : p.verdict == Verdict::kPass ? 1.5 : 2.2;
+    cairo_arc(cr_, tx(p), vy(p.value), radius, 0, 2 * M_PI);
     cairo_fill(cr_);
   }
   // Scales: the value range at the left, the first and last dates below.
