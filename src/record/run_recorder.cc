@@ -35,6 +35,17 @@ std::optional<double> AsShown(std::optional<double> v) {
 
 }  // namespace
 
+std::function<Timestamp()> TimesFromClock(Timestamp start, std::function<double()> elapsed) {
+  const double origin = elapsed();
+  return [start, elapsed = std::move(elapsed), origin] {
+    const double passed = elapsed() - origin;
+    // A clock that runs backwards or beyond any checkout keeps the start.
+    const bool usable = passed >= 0 && passed < 1e9;
+    return Timestamp{start.unix_seconds + (usable ? static_cast<std::int64_t>(passed) : 0),
+                     start.utc_offset_minutes};
+  };
+}
+
 RunRecorder::RunRecorder(std::filesystem::path folder, std::string program_version, TimeSource now,
                          WarningSink warn)
     : folder_(std::move(folder)), now_(std::move(now)), warn_(std::move(warn)) {

@@ -15,6 +15,13 @@
 
 namespace kc {
 
+class RunRecorder;
+
+// Event times for a recorder from the program's own clock, which may be
+// virtual: `start` (the wall clock when the run began) plus the seconds
+// `elapsed` reports since then, whole seconds rounded down.
+std::function<Timestamp()> TimesFromClock(Timestamp start, std::function<double()> elapsed);
+
 class RunRecorder {
  public:
   using TimeSource = std::function<Timestamp()>;

@@ -39,6 +39,13 @@ TEST(RunRecordTest, TimestampsIdRepliesFoldersAndVerdicts) {
     EXPECT_EQ(ParseTimestamp(text), t) << text;
   }
   EXPECT_EQ(ParseTimestamp("2024-02-29T23:59:59Z"), (Timestamp{1709251199, 0}));
+  double elapsed = 100;
+  const auto clock_times = TimesFromClock({1796574005, 60}, [&elapsed] { return elapsed; });
+  for (const auto& [seconds, expected] : std::vector<std::pair<double, std::int64_t>>{
+           {100, 1796574005}, {190.9, 1796574095}, {50, 1796574005}, {NAN, 1796574005}}) {
+    elapsed = seconds;
+    EXPECT_EQ(clock_times(), (Timestamp{expected, 60})) << seconds;
+  }
   for (const char* bad : {"2026-13-01T00:00:00Z", "2025-02-29T00:00:00Z", "2026-12-06 17:20:05Z",
                           "2026-12-06T17:20:05+0100", "2026-12-06T17:20:05", ""}) {
     EXPECT_FALSE(ParseTimestamp(bad)) << bad;
