@@ -22,7 +22,7 @@ namespace kc {
 namespace {
 
 // A reading a healthy instrument gives, with some scatter and a slow drift.
-double Nominal(const ItemSpec& s, double scatter, double drift) {
+double Nominal(const ItemEntry& s, double scatter, double drift) {
   if (s.low && s.high) return (*s.low + *s.high) / 2 + (*s.high - *s.low) * (0.2 * scatter + drift);
   if (s.low) return *s.low * (1.07 + 0.02 * scatter - drift / 10);
   return *s.high * (0.2 + 0.1 * scatter + drift);
@@ -40,10 +40,10 @@ void RecordRun(const std::filesystem::path& folder, std::int64_t start, int inde
   rec.SetSerial("B040123");
   rec.SetTechnician("R. Example");
   std::uint32_t n = static_cast<std::uint32_t>(index) * 1000u;
-  for (const CheckSpec& spec : CheckCatalogue(7)) {
-    rec.BeginCheck(spec.name);
+  for (const CheckEntry& entry : CheckCatalogue(7)) {
+    rec.BeginCheck(entry.name);
     rec.ButtonPressed("    PRESS ANY BEZEL BUTTON WHEN READY", 1);
-    for (const ItemSpec& item : spec.items) {
+    for (const ItemEntry& item : entry.items) {
       std::uint32_t h = ++n * 2654435761u;
       h ^= h >> 15;
       h *= 2246822519u;

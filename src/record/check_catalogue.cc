@@ -34,27 +34,27 @@ constexpr std::array<VertSetting, 11> kVertSettings{{
     {"5 V/div", 5, 20},
 }};
 
-CheckSpec Eye(const char* name, const char* title, std::vector<std::string> sources) {
-  return CheckSpec{name, title, true, true, std::move(sources), {}};
+CheckEntry Eye(const char* name, const char* title, std::vector<std::string> sources) {
+  return CheckEntry{name, title, true, true, std::move(sources), {}};
 }
 
-CheckSpec VertAcc() {
-  CheckSpec spec{"vert-acc", "Vertical accuracy", false, true, {kPg506}, {}};
+CheckEntry VertAcc() {
+  CheckEntry entry{"vert-acc", "Vertical accuracy", false, true, {kPg506}, {}};
   for (const VertSetting& s : kVertSettings) {
     // Rounded to the tenth the limit is quoted in.
     const double limit = std::round((2.0 + 4.0 * s.volts_per_div / s.amplitude) * 10) / 10;
     for (const char* ch : {"CH1 ", "CH2 "}) {
-      spec.items.push_back({std::string(ch) + s.label, "%", -limit, limit});
+      entry.items.push_back({std::string(ch) + s.label, "%", -limit, limit});
     }
   }
-  return spec;
+  return entry;
 }
 
 }  // namespace
 
-std::vector<CheckSpec> CheckCatalogue(int model_index) {
+std::vector<CheckEntry> CheckCatalogue(int model_index) {
   const bool early = model_index < 3;  // 2430, 2430A or a model not in the table
-  std::vector<CheckSpec> list;
+  std::vector<CheckEntry> list;
   list.push_back(Eye("atten-comp", "Attenuator compensation", {kPg506}));
   if (early) {
     list.push_back(
@@ -74,7 +74,7 @@ std::vector<CheckSpec> CheckCatalogue(int model_index) {
          {{"CH1 position effect", "%", -8.0, 8.0}, {"CH2 position effect", "%", -8.0, 8.0}}});
   }
   // Sample skew applies to the 2430, 2430A and 2432 only.
-  CheckSpec skew = Eye("sampl-skew", "Sample skew", {kSg503});
+  CheckEntry skew = Eye("sampl-skew", "Sample skew", {kSg503});
   if (model_index == 3 || model_index > 4) {
     skew.applicable = false;
     skew.sources.clear();
@@ -82,7 +82,7 @@ std::vector<CheckSpec> CheckCatalogue(int model_index) {
   list.push_back(std::move(skew));
 
   const double lin_limit = model_index >= 6 ? 95.0 : 94.0;
-  CheckSpec lin{"ccd-lin", "CCD linearity", false, true, {kPg506}, {}};
+  CheckEntry lin{"ccd-lin", "CCD linearity", false, true, {kPg506}, {}};
   for (const char* item : {"CH1 lower", "CH1 upper", "CH2 lower", "CH2 upper"}) {
     lin.items.push_back({std::string(item) + " linearity", "%", lin_limit, std::nullopt});
   }
@@ -118,16 +118,16 @@ std::vector<CheckSpec> CheckCatalogue(int model_index) {
   return list;
 }
 
-std::optional<CheckSpec> FindCheckSpec(std::string_view name, int model_index) {
-  for (CheckSpec& spec : CheckCatalogue(model_index)) {
-    if (spec.name == name) return std::move(spec);
+std::optional<CheckEntry> FindCheckEntry(std::string_view name, int model_index) {
+  for (CheckEntry& entry : CheckCatalogue(model_index)) {
+    if (entry.name == name) return std::move(entry);
   }
   return std::nullopt;
 }
 
 std::string CheckTitle(std::string_view name) {
   for (const int model_index : {1, 7}) {
-    if (auto spec = FindCheckSpec(name, model_index)) return spec->title;
+    if (auto entry = FindCheckEntry(name, model_index)) return entry->title;
   }
   return std::string(name);
 }

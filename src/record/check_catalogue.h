@@ -11,27 +11,27 @@
 
 namespace kc {
 
-struct ItemSpec {
+struct ItemEntry {
   std::string item;
   std::string unit;  // empty for a plain ratio
   std::optional<double> low;
   std::optional<double> high;
 };
 
-struct CheckSpec {
+struct CheckEntry {
   std::string name;   // "calibrator", "vert-acc", ...
   std::string title;  // "Calibrator signal"
   bool by_eye = false;
   bool applicable = true;  // false: the check only shows its not-applicable notice
   std::vector<std::string> sources;
-  std::vector<ItemSpec> items;  // in the order the screen shows them
+  std::vector<ItemEntry> items;  // in the order the screen shows them
 };
 
 // Every check of the menu for this model, in menu order.
-std::vector<CheckSpec> CheckCatalogue(int model_index);
+std::vector<CheckEntry> CheckCatalogue(int model_index);
 // One check by name; nothing for a name the menu does not have (or "ccd-cte"
 // on a model whose menu shows "pos-effect", and the other way round).
-std::optional<CheckSpec> FindCheckSpec(std::string_view name, int model_index);
+std::optional<CheckEntry> FindCheckEntry(std::string_view name, int model_index);
 // A check's title by name whatever the model; the name itself when unknown.
 std::string CheckTitle(std::string_view name);
 

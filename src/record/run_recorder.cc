@@ -88,9 +88,9 @@ void RunRecorder::BeginCheck(std::string_view name) {
   CheckRecord check;
   check.name = std::string(name);
   check.start = now_();
-  if (const auto spec = FindCheckSpec(name, ModelIndexOf(run_.model))) {
-    check.sources = spec->sources;
-    if (!spec->applicable) check.eye_verdict = EyeVerdict::kNotApplicable;
+  if (const auto entry = FindCheckEntry(name, ModelIndexOf(run_.model))) {
+    check.sources = entry->sources;
+    if (!entry->applicable) check.eye_verdict = EyeVerdict::kNotApplicable;
   }
   run_.checks.push_back(std::move(check));
   check_open_ = true;
@@ -108,8 +108,8 @@ void RunRecorder::AddReading(std::string_view item, double value, std::string_vi
 void RunRecorder::AddReading(std::string_view item, double value, Verdict verdict) {
   CheckRecord* check = OpenCheck();
   if (check == nullptr) return;
-  if (const auto spec = FindCheckSpec(check->name, ModelIndexOf(run_.model))) {
-    for (const ItemSpec& s : spec->items) {
+  if (const auto entry = FindCheckEntry(check->name, ModelIndexOf(run_.model))) {
+    for (const ItemEntry& s : entry->items) {
       if (s.item == item) return AddReading(item, value, s.unit, s.low, s.high, verdict);
     }
   }

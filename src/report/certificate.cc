@@ -137,8 +137,8 @@ std::string Joined(const std::vector<std::string>& parts, const std::string& sep
 
 bool JudgedByEye(const RunRecord& run, const CheckRecord& check) {
   if (check.eye_verdict != EyeVerdict::kNotJudged) return true;
-  const auto spec = FindCheckSpec(check.name, ModelIndexOf(run.model));
-  return spec ? spec->by_eye : check.readings.empty();
+  const auto entry = FindCheckEntry(check.name, ModelIndexOf(run.model));
+  return entry ? entry->by_eye : check.readings.empty();
 }
 
 std::string OrUnknown(const std::string& text) {
