@@ -6,6 +6,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libasio-dev libncurses-dev
+  nlohmann-json3-dev libcairo2-dev poppler-utils
   tmux
   clang libclang-rt-14-dev clang-tidy clang-format
 )

@@ -9,7 +9,6 @@ namespace kc {
 
 namespace {
 
-
 std::string HelpFooter() {
   std::string footer = BusHelp();
   footer += "\n" + FaultOptionHelp();
@@ -19,6 +18,9 @@ std::string HelpFooter() {
       "window's caption, hint, intro and every message box are written to standard\n"
       "output as tagged lines, boxes are answered from --answers (then OK/Cancel\n"
       "boxes get Cancel), and the instrument's last screen is printed at the end.\n"
+      "\n"
+      "kalventa-checkout report [RECORD.json ...] prints a checkout record's certificate\n"
+      "(text, CSV or PDF; kalventa-checkout report --help).\n"
       "\n"
       "Exit status:\n"
       "  0  the program closed (QUIT, MENU OFF twice in the menu)\n"

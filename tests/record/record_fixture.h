@@ -1,0 +1,198 @@
+// What the record and report tests share: a temporary folder, files read
+// and written whole, a clock that steps, and one sample run driven through the
+// recorder with the file it must give, written by hand.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "record/record_json.h"
+#include "record/run_recorder.h"
+#include "report/certificate.h"
+
+namespace kc {
+
+namespace fs = std::filesystem;
+
+struct TempDir {
+  TempDir() {
+    char name[] = "/tmp/kc_record_XXXXXX";
+    path = mkdtemp(name) != nullptr ? name : "";
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  fs::path path;
+};
+
+inline std::string ReadFile(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void WriteFile(const fs::path& file, const std::string& text) {
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+// 2026-12-06T17:20:05+01:00, five seconds later at every call.
+inline RunRecorder::TimeSource SteppingClock() {
+  return [t = std::int64_t{1796574005}]() mutable {
+    const Timestamp now{t, 60};
+    t += 5;
+    return now;
+  };
+}
+
+inline constexpr const char* kReady = "    PRESS ANY BEZEL BUTTON WHEN READY";
+
+// A calibrator check, the sample skew notice of a 2440, a failed vertical
+// accuracy and the calibrator again, left with MENU OFF.
+inline void RecordSampleRun(RunRecorder& rec) {
+  rec.BeginRun("sim:2440@1", 1, "ID AB/2440,V81.1");
+  rec.SetSerial("B010101");
+  rec.SetTechnician("Tech, A.");
+  rec.BeginCheck("calibrator");
+  rec.ButtonPressed(kReady, 1);
+  rec.AddReading("calibrator amplitude", 400.3f, Verdict::kPass);  // a Single
+  rec.SetCheckVerdict(Verdict::kPass);
+  rec.EndCheck(CheckEnding::kCompleted);
+  rec.BeginCheck("sampl-skew");
+  rec.EndCheck(CheckEnding::kCompleted);
+  rec.BeginCheck("vert-acc");
+  rec.AddReading("CH1 5 V/div", 3.26f, "%", -3.0f, 3.0f, Verdict::kFail);
+  rec.AddReading("CH2 5 V/div", -0.4, Verdict::kPass);
+  rec.SetCheckVerdict(Verdict::kFail);
+  rec.EndCheck(CheckEnding::kCompleted);
+  rec.BeginCheck("calibrator");
+  rec.ButtonPressed(kReady, 0);
+  rec.EndCheck(CheckEnding::kLeft);
+}
+
+// The sample run as its file must read.
+inline constexpr const char* kSampleJson = R"({
+  "schema": 1,
+  "start": "2026-12-06T17:20:05+01:00",
+  "program_version": "2.0",
+  "bus": "sim:2440@1",
+  "address": 1,
+  "id_reply": "ID AB/2440,V81.1",
+  "model": "2440",
+  "firmware": "V81.1",
+  "serial": "B010101",
+  "technician": "Tech, A.",
+  "checks": [
+    {
+      "name": "calibrator",
+      "start": "2026-12-06T17:20:10+01:00",
+      "end": "2026-12-06T17:20:15+01:00",
+      "ending": "completed",
+      "sources": [
+        "PG 506"
+      ],
+      "verdict": "pass",
+      "eye_verdict": "not judged",
+      "readings": [
+        {
+          "item": "calibrator amplitude",
+          "value": 400.3,
+          "unit": "mV",
+          "low": 396.0,
+          "high": 404.0,
+          "verdict": "pass"
+        }
+      ],
+      "presses": [
+        {
+          "question": "    PRESS ANY BEZEL BUTTON WHEN READY",
+          "button": 1
+        }
+      ]
+    },
+    {
+      "name": "sampl-skew",
+      "start": "2026-12-06T17:20:20+01:00",
+      "end": "2026-12-06T17:20:25+01:00",
+      "ending": "completed",
+      "sources": [],
+      "verdict": null,
+      "eye_verdict": "not applicable",
+      "readings": [],
+      "presses": []
+    },
+    {
+      "name": "vert-acc",
+      "start": "2026-12-06T17:20:30+01:00",
+      "end": "2026-12-06T17:20:35+01:00",
+      "ending": "completed",
+      "sources": [
+        "PG 506"
+      ],
+      "verdict": "fail",
+      "eye_verdict": "not judged",
+      "readings": [
+        {
+          "item": "CH1 5 V/div",
+          "value": 3.26,
+          "unit": "%",
+          "low": -3.0,
+          "high": 3.0,
+          "verdict": "fail"
+        },
+        {
+          "item": "CH2 5 V/div",
+          "value": -0.4,
+          "unit": "%",
+          "low": -3.0,
+          "high": 3.0,
+          "verdict": "pass"
+        }
+      ],
+      "presses": []
+    },
+    {
+      "name": "calibrator",
+      "start": "2026-12-06T17:20:40+01:00",
+      "end": "2026-12-06T17:20:45+01:00",
+      "ending": "left",
+      "sources": [
+        "PG 506"
+      ],
+      "verdict": null,
+      "eye_verdict": "not judged",
+      "readings": [],
+      "presses": [
+        {
+          "question": "    PRESS ANY BEZEL BUTTON WHEN READY",
+          "button": 0
+        }
+      ]
+    }
+  ]
+}
+)";
+
+inline std::string SampleJson() {
+  return kSampleJson;
+}
+
+// The sample run with one earlier run of the same instrument.
+inline Certificate SampleCertificate() {
+  Certificate c;
+  c.run = *ParseRecord(SampleJson()).record;
+  RunRecord earlier = c.run;
+  earlier.start = {1748788200, -330};
+  earlier.checks.resize(1);
+  earlier.checks[0].readings[0].value = 401.0;
+  c.history.push_back(earlier);
+  return c;
+}
+
+}  // namespace kc

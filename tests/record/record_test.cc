@@ -1,0 +1,217 @@
+// Checkout records: the JSON layout against a document written by hand,
+// unreadable files named and left alone, filing that survives a kill and an
+// unwritable folder.
+#include <signal.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "gtest/gtest.h"
+#include "record/record_fixture.h"
+#include "record/record_folder.h"
+
+namespace kc {
+namespace {
+
+TEST(RunRecorderTest, FilesTheRunAfterEachCheckInTheDocumentedLayout) {
+  TempDir dir;
+  RunRecorder rec(dir.path, "2.0", SteppingClock(), nullptr);
+  RecordSampleRun(rec);
+  EXPECT_EQ(rec.file(), dir.path / "20261206-172005-2440-B010101.json");
+  EXPECT_EQ(ReadFile(rec.file()), SampleJson());
+  // And back: the parsed document writes the same bytes.
+  const ParsedRecord parsed = ParseRecord(SampleJson());
+  ASSERT_TRUE(parsed.record) << parsed.error;
+  EXPECT_EQ(RecordToJson(*parsed.record), SampleJson());
+  EXPECT_EQ(OverallVerdict(*parsed.record), Overall::kFail);
+}
+
+TEST(RunRecordTest, TimestampsIdRepliesFoldersAndVerdicts) {
+  const std::pair<Timestamp, const char*> times[] = {
+      {{0, 0}, "1970-01-01T00:00:00+00:00"},
+      {{1796574005, 60}, "2026-12-06T17:20:05+01:00"},
+      {{1748788200, -330}, "2025-06-01T09:00:00-05:30"},
+      {{1709251199, 0}, "2024-02-29T23:59:59+00:00"},
+  };
+  for (const auto& [t, text] : times) {
+    EXPECT_EQ(FormatTimestamp(t), text);
+    EXPECT_EQ(ParseTimestamp(text), t) << text;
+  }
+  EXPECT_EQ(ParseTimestamp("2024-02-29T23:59:59Z"), (Timestamp{1709251199, 0}));
+  double elapsed = 100;
+  const auto clock_times = TimesFromClock({1796574005, 60}, [&elapsed] { return elapsed; });
+  for (const auto& [seconds, expected] : std::vector<std::pair<double, std::int64_t>>{
+           {100, 1796574005}, {190.9, 1796574095}, {50, 1796574005}, {NAN, 1796574005}}) {
+    elapsed = seconds;
+    EXPECT_EQ(clock_times(), (Timestamp{expected, 60})) << seconds;
+  }
+  for (const char* bad : {"2026-13-01T00:00:00Z", "2025-02-29T00:00:00Z", "2026-12-06 17:20:05Z",
+                          "2026-12-06T17:20:05+0100", "2026-12-06T17:20:05", ""}) {
+    EXPECT_FALSE(ParseTimestamp(bad)) << bad;
+  }
+
+  const std::tuple<const char*, const char*, const char*> ids[] = {
+      {"ID AB/2440,V81.1", "2440", "V81.1"},
+      {"AB/2430A,V2.3,EXTRA\n", "2430A", "V2.3"},
+      {"2432", "2432", ""},
+      {"", "", ""},
+  };
+  for (const auto& [reply, model, firmware] : ids) {
+    EXPECT_EQ(SplitIdReply(reply).model, model) << reply;
+    EXPECT_EQ(SplitIdReply(reply).firmware, firmware) << reply;
+  }
+
+  const std::tuple<const char*, const char*, fs::path> folders[] = {
+      {"/data", "/home/t", "/data/kalventa-checkout/records"},
+      {nullptr, "/home/t", "/home/t/.local/share/kalventa-checkout/records"},
+      {"", "/home/t", "/home/t/.local/share/kalventa-checkout/records"},
+      {"relative", "/home/t", "/home/t/.local/share/kalventa-checkout/records"},
+      {nullptr, nullptr, ""},
+  };
+  for (const auto& [xdg, home, folder] : folders) {
+    EXPECT_EQ(DefaultRecordFolder(xdg, home), folder);
+  }
+
+  // Of a check run twice the last run counts; a left check leaves the run
+  // incomplete.
+  auto run_of = [](std::vector<std::pair<std::optional<Verdict>, CheckEnding>> checks) {
+    RunRecord run;
+    for (const auto& [verdict, ending] : checks) {
+      CheckRecord c;
+      c.name = "calibrator";
+      c.verdict = verdict;
+      c.ending = ending;
+      run.checks.push_back(c);
+    }
+    return run;
+  };
+  const auto done = CheckEnding::kCompleted;
+  EXPECT_EQ(OverallVerdict(run_of({})), Overall::kNoChecks);
+  EXPECT_EQ(OverallVerdict(run_of({{Verdict::kFail, done}, {Verdict::kPass, done}})),
+            Overall::kPass);
+  EXPECT_EQ(OverallVerdict(run_of({{Verdict::kPass, done}, {Verdict::kFail, done}})),
+            Overall::kFail);
+  EXPECT_EQ(OverallVerdict(run_of({{Verdict::kPass, done}, {std::nullopt, CheckEnding::kLeft}})),
+            Overall::kIncomplete);
+}
+
+TEST(RecordFolderTest, UnreadableFilesAreNamedSkippedAndLeftAsTheyAre) {
+  TempDir dir;
+  const std::string good = SampleJson();
+  std::string no_checks = good;
+  no_checks.replace(no_checks.find("\"checks\""), 8, "\"cheques\"");
+  std::string bad_verdict = good;
+  bad_verdict.replace(bad_verdict.find("\"verdict\": \"pass\""), 17, "\"verdict\": \"maybe\"");
+  const std::tuple<const char*, std::string, const char*> files[] = {
+      {"a-truncated.json", good.substr(0, good.size() / 2), "truncated JSON"},
+      {"b-garbage.json", "{\"schema\": 1,, }", "not valid JSON"},
+      {"c-future.json", "{\"schema\": 2, \"whatever\": true}", "unknown schema 2"},
+      {"d-noschema.json", "{\"start\": \"2026-12-06T17:20:05+01:00\"}", "no \"schema\" field"},
+      {"e-nochecks.json", no_checks, "has no field \"checks\""},
+      {"f-verdict.json", bad_verdict, "\"verdict\" has an unknown value: maybe"},
+      {"g-empty.json", "", "empty file"},
+      {"h-list.json", "[1, 2]", "no JSON object"},
+  };
+  for (const auto& [name, text, reason] : files) WriteFile(dir.path / name, text);
+  WriteFile(dir.path / "z-good.json", good);
+  WriteFile(dir.path / ".z-good.json.Ab12Cd", good.substr(0, 100));  // a write cut short
+
+  const FolderContents contents = LoadRecordFolder(dir.path);
+  EXPECT_TRUE(contents.error.empty());
+  ASSERT_EQ(contents.records.size(), 1u);
+  EXPECT_EQ(contents.records[0].file, dir.path / "z-good.json");
+  ASSERT_EQ(contents.skipped.size(), std::size(files));
+  for (std::size_t i = 0; i < std::size(files); ++i) {
+    const auto& [name, text, reason] = files[i];
+    EXPECT_EQ(contents.skipped[i].file, dir.path / name);
+    EXPECT_NE(contents.skipped[i].reason.find(reason), std::string::npos)
+        << name << ": " << contents.skipped[i].reason;
+    EXPECT_EQ(ReadFile(dir.path / name), text) << name;
+  }
+  EXPECT_FALSE(LoadRecordFolder(dir.path / "missing").error.empty());
+}
+
+// Kills the child when a test ends early.
+struct Child {
+  ~Child() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+  pid_t pid = -1;
+};
+
+TEST(RunRecorderTest, KillNineWhileFilingLeavesTheLastFiledRunReadable) {
+  TempDir dir;
+  constexpr int kReadings = 8000;  // a few megabytes per filing
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  Child child;
+  child.pid = fork();
+  ASSERT_GE(child.pid, 0);
+  if (child.pid == 0) {
+    close(pipe_fds[0]);
+    RunRecorder rec(dir.path, "2.0", SteppingClock(), nullptr);
+    rec.BeginRun("sim:2440@1", 1, "ID AB/2440,V81.1");
+    for (;;) {
+      rec.BeginCheck("vert-acc");
+      for (int i = 0; i < kReadings; ++i) rec.AddReading("CH1 2 mV/div", 0.5, Verdict::kPass);
+      const char filing = 'f';
+      if (write(pipe_fds[1], &filing, 1) != 1) _exit(1);
+      rec.EndCheck(CheckEnding::kCompleted);
+    }
+  }
+  close(pipe_fds[1]);
+  // The third filing has begun: the first two have ended.
+  char c = 0;
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(read(pipe_fds[0], &c, 1), 1);
+  kill(child.pid, SIGKILL);
+  waitpid(child.pid, nullptr, 0);
+  child.pid = -1;
+  close(pipe_fds[0]);
+
+  const FolderContents contents = LoadRecordFolder(dir.path);
+  EXPECT_TRUE(contents.skipped.empty());
+  ASSERT_EQ(contents.records.size(), 1u);
+  const RunRecord& run = contents.records[0].run;
+  ASSERT_GE(run.checks.size(), 2u);
+  ASSERT_LE(run.checks.size(), 3u);
+  for (const CheckRecord& check : run.checks) {
+    EXPECT_EQ(check.ending, CheckEnding::kCompleted);
+    EXPECT_EQ(check.readings.size(), static_cast<std::size_t>(kReadings));
+  }
+}
+
+TEST(RunRecorderTest, AnUnwritableFolderGivesOneWarningAndTheRunGoesOn) {
+  for (const bool read_only : {false, true}) {
+    TempDir dir;
+    const fs::path folder = dir.path / "records";
+    if (read_only) {
+      // Root writes anywhere: check the folder's mode as another user would.
+      fs::create_directory(folder);
+      chmod(dir.path.c_str(), 0755);
+      chmod(folder.c_str(), 0555);
+    } else {
+      WriteFile(folder, "a file where the folder should be");
+    }
+    const bool as_root = read_only && geteuid() == 0;
+    if (as_root) setfsuid(65534);
+    std::vector<std::string> warnings;
+    {
+      RunRecorder rec(folder, "2.0", SteppingClock(),
+                      [&](const std::string& w) { warnings.push_back(w); });
+      RecordSampleRun(rec);
+      EXPECT_EQ(rec.record().checks.size(), 4u);
+    }
+    if (as_root) setfsuid(0);
+    ASSERT_EQ(warnings.size(), 1u) << (read_only ? "read-only" : "file in the way");
+    EXPECT_NE(warnings[0].find(folder.string()), std::string::npos) << warnings[0];
+    EXPECT_EQ(warnings[0].rfind("checkout record not saved: ", 0), 0u) << warnings[0];
+    chmod(folder.c_str(), 0755);
+  }
+}
+
+}  // namespace
+}  // namespace kc

@@ -1,0 +1,152 @@
+// Certificates: the text and CSV forms against texts written by hand, the
+// PDF read back with the PDF tools, and the report command's choice of runs
+// and its failures.
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "app/checkout/report_command.h"
+#include "gtest/gtest.h"
+#include "record/record_fixture.h"
+#include "report/pdf_report.h"
+#include "report/text_report.h"
+
+namespace kc {
+namespace {
+
+TEST(ReportTest, TextCertificateInAlignedColumns) {
+  const std::string expected =
+      "CHECKOUT CERTIFICATE\n"
+      "Model:           2440\n"
+      "Firmware:        V81.1\n"
+      "Serial number:   B010101\n"
+      "Date:            2026-12-06T17:20:05+01:00\n"
+      "Technician:      Tech, A.\n"
+      "Program version: 2.0\n"
+      "Bus:             sim:2440@1, GPIB address 1\n"
+      "Bench sources:   PG 506\n"
+      "Overall verdict: FAIL\n"
+      "\n"
+      "Calibrator signal, 17:20:10 to 17:20:15, completed: PASS\n"
+      "  Item                   Reading  Limits          Verdict\n"
+      "  calibrator amplitude  400.3 mV  396.0 to 404.0  PASS\n"
+      "  Button 1 at \"PRESS ANY BEZEL BUTTON WHEN READY\"\n"
+      "\n"
+      "Sample skew, 17:20:20 to 17:20:25, completed\n"
+      "  Judged by eye: not applicable\n"
+      "\n"
+      "Vertical accuracy, 17:20:30 to 17:20:35, completed: FAIL\n"
+      "  Item         Reading  Limits       Verdict\n"
+      "  CH1 5 V/div    3.3 %  -3.0 to 3.0  FAIL\n"
+      "  CH2 5 V/div   -0.4 %  -3.0 to 3.0  PASS\n"
+      "\n"
+      "Calibrator signal, 17:20:40 to 17:20:45, left with MENU OFF\n"
+      "  Button MENU OFF at \"PRESS ANY BEZEL BUTTON WHEN READY\"\n"
+      "\n"
+      "History of this instrument, 1 earlier run\n"
+      "  Item                  Runs  Lowest    Highest   Previous\n"
+      "  calibrator amplitude     2  400.3 mV  401.0 mV  401.0 mV (2025-06-01)\n";
+  EXPECT_EQ(TextCertificate(SampleCertificate()), expected);
+}
+
+TEST(ReportTest, CsvHasOneRowPerReading) {
+  const std::string head = "2026-12-06T17:20:05+01:00,2440,B010101,\"Tech, A.\",";
+  const std::string expected =
+      "run_start,model,serial,technician,check,check_start,item,value,unit,low,high,verdict\r\n" +
+      head + "calibrator,2026-12-06T17:20:10+01:00,calibrator amplitude,400.3,mV,396,404,pass\r\n" +
+      head + "vert-acc,2026-12-06T17:20:30+01:00,CH1 5 V/div,3.26,%,-3,3,fail\r\n" + head +
+      "vert-acc,2026-12-06T17:20:30+01:00,CH2 5 V/div,-0.4,%,-3,3,pass\r\n";
+  EXPECT_EQ(CsvReport({SampleCertificate()}), expected);
+}
+
+TEST(ReportTest, PdfCopesWithReadingsOffEveryScale) {
+  TempDir dir;
+  Certificate c = SampleCertificate();
+  std::vector<Reading>& readings = c.run.checks[2].readings;
+  readings.push_back({"not a number", std::nan(""), "%", -3.0, 3.0, Verdict::kFail});
+  readings.push_back({"huge", 1e300, "%", -1e300, 1e300, Verdict::kFail});
+  readings.push_back({"limits crossed", 1, "%", 3.0, -3.0, Verdict::kFail});
+  readings.push_back({"no width", 1e6, "mV", 1e6, 1e6, Verdict::kPass});
+  c.history[0].checks.push_back(c.run.checks[2]);
+  c.history[0].checks.back().readings.back().value = -1e300;
+  std::string error;
+  EXPECT_TRUE(WritePdfReport({c}, Paper::kLetter, dir.path / "odd.pdf", error)) << error;
+  EXPECT_FALSE(WritePdfReport({c}, Paper::kA4, dir.path / "odd.pdf" / "x.pdf", error));
+  EXPECT_NE(error.find("odd.pdf"), std::string::npos) << error;
+}
+
+struct CommandRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+CommandRun Report(std::vector<std::string> args) {
+  args.insert(args.begin(), "report");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream out;
+  std::ostringstream err;
+  const int code = RunReportCommand(static_cast<int>(argv.size()), argv.data(), out, err);
+  return {code, out.str(), err.str()};
+}
+
+// Output of a command line tool; empty when it cannot run.
+std::string Tool(const std::string& command) {
+  std::string text;
+  if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) text.append(buffer, n);
+    pclose(pipe);
+  }
+  return text;
+}
+
+TEST(ReportCommandTest, NewestRunOfTheFolderAndNothingReadable) {
+  TempDir dir;
+  const std::string folder = dir.path.string();
+  WriteFile(dir.path / "broken.json", "{\"schema\": 1");
+  CommandRun r = Report({"--record-dir", folder});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("broken.json: truncated JSON"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("no readable checkout record in " + folder), std::string::npos) << r.err;
+  r = Report({(dir.path / "broken.json").string()});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("none of the records given could be read"), std::string::npos) << r.err;
+  EXPECT_EQ(Report({"--format", "html"}).code, 2);
+
+  const Certificate c = SampleCertificate();
+  WriteFile(dir.path / "older.json", RecordToJson(c.history[0]));
+  WriteFile(dir.path / "newer.json", RecordToJson(c.run));
+  r = Report({"--record-dir", folder});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, TextCertificate(c));
+  EXPECT_EQ(ReadFile(dir.path / "broken.json"), "{\"schema\": 1");
+}
+
+TEST(ReportCommandTest, PdfHoldsTheReadingsOnTheChosenPaper) {
+  if (Tool("command -v pdftotext pdfinfo").empty()) GTEST_SKIP() << "no poppler-utils";
+  TempDir dir;
+  const Certificate c = SampleCertificate();
+  WriteFile(dir.path / "older.json", RecordToJson(c.history[0]));
+  WriteFile(dir.path / "newer.json", RecordToJson(c.run));
+  const std::pair<const char*, const char*> papers[] = {{"a4", "595.276 x 841.89 pts (A4)"},
+                                                        {"letter", "612 x 792 pts (letter)"}};
+  for (const auto& [paper, size] : papers) {
+    const std::string pdf = (dir.path / (std::string(paper) + ".pdf")).string();
+    const CommandRun r = Report({(dir.path / "newer.json").string(), "-o", pdf, "--paper", paper});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(Tool("pdfinfo " + pdf).find(size), std::string::npos) << paper;
+    const std::string text = Tool("pdftotext -layout " + pdf + " -");
+    for (const char* shown :
+         {"Overall verdict: FAIL", "B010101", "Tech, A.", "V81.1", "PG 506", "calibrator amplitude",
+          "400.3 mV", "CH1 5 V/div", "3.3 %", "FAIL", "PASS", "not applicable",
+          "History of serial number B010101 (1 earlier run)", "2025-06-01"}) {
+      EXPECT_NE(text.find(shown), std::string::npos) << paper << ": " << shown << "\n" << text;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kc
