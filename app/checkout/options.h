@@ -18,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "kc_version.h"
 #include "link/bus_name.h"
 #include "platform/platform.h"
 
@@ -28,7 +29,7 @@ class App;
 namespace kc {
 
 inline constexpr const char* kProgramName = "kalventa-checkout";
-inline constexpr const char* kProgramVersion = "2.0";
+inline constexpr const char* kProgramVersion = kVersion;
 
 // An extra device on the simulated bus (--sim-device ADDR=KIND).
 struct SimDeviceOption {
