@@ -23,7 +23,6 @@ serial port) or a linux-gpib board. A built-in simulated oscilloscope and
 bench, also served as an adapter by kalventa-sim, allow rehearsing the
 checkout without an instrument.")
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGE_FILE_NAME kalventa-checkout)  # replaced by DEB-DEFAULT below
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${KC_PACKAGE_MAINTAINER})

@@ -24,7 +24,7 @@ dpkg-deb --info "$deb"
 echo "== lintian"
 # Neither errors nor warnings; the remaining notes (the .comment section that
 # a plain strip keeps) are only information.
-lintian --info --display-info --fail-on error,warning "$deb"
+lintian --display-info --fail-on error,warning "$deb"
 
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
