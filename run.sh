@@ -3,7 +3,7 @@
 # Without options it runs against the built-in simulated oscilloscope.
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/install-deps.sh >&2
+./scripts/install-deps.sh run >&2
 cmake --preset default >/dev/null
-cmake --build --preset default --target kalventa-checkout >&2
+cmake --build --preset default --target kalventa-checkout kalventa-sim >&2
 exec ./build/kalventa-checkout "$@"

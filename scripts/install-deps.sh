@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages a set of work needs, when missing:
+#   scripts/install-deps.sh run    building and running the programs (./run.sh)
+#   scripts/install-deps.sh test   also the tests, the sanitizers, the fuzz and
+#                                  tidy runs, the man pages and the package (./test.sh, CI)
 set -euo pipefail
 
-packages=(
+run_packages=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libasio-dev libncurses-dev
-  nlohmann-json3-dev libcairo2-dev poppler-utils
+  nlohmann-json3-dev libcairo2-dev
+)
+test_packages=(
+  "${run_packages[@]}"
+  libgtest-dev libgmock-dev libbenchmark-dev
+  poppler-utils
   tmux
   clang libclang-rt-14-dev clang-tidy clang-format
+  scdoc man-db bash-completion
+  dpkg-dev file lintian
 )
+
+case "${1:-test}" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${test_packages[@]}") ;;
+  *)
+    echo "usage: $0 [run|test]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

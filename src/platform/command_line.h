@@ -2,6 +2,8 @@
 // the parse with its --help and --version.
 #pragma once
 
+#include "kc_version.h"
+
 #include <ostream>
 #include <string>
 
@@ -11,7 +13,7 @@ class App;
 
 namespace kc {
 
-inline constexpr const char* kProgramVersion = "2.0";
+inline constexpr const char* kProgramVersion = kVersion;
 
 // A usage error of `program`: the message and a hint on --help to `err`;
 // kExitUsage.

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "display/number_text.h"
+#include "kc_version.h"
 #include "shell/intro_form.h"
 
 namespace kc {
@@ -57,7 +58,7 @@ void MainForm::Run() {
 
 void MainForm::Form_Load() {
   TitleText = "Kalventa Checkout";
-  VersionText = "2.0";
+  VersionText = kVersion;
   PeriodText = "1994-2026";
   CreditText = "guided performance checkout over GPIB";
   platform_.SetCaption(TitleText + ", v" + VersionText + kReleaseMark);
