@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -71,6 +72,14 @@ class Platform {
     (void)text;
   }
 
+  // Why the message boxes that follow are shown, when a bus back end knows
+  // more than their texts say: the adapter, the address and the operating
+  // system's error. Empty again once the bus works. A view shows it with
+  // each box it draws while it is set; the box's own title and text stay as
+  // they are.
+  void SetMessageDetail(std::string text) { message_detail_ = std::move(text); }
+  const std::string& message_detail() const { return message_detail_; }
+
   [[noreturn]] void EndProcess(int code, std::string message = {}) {
     throw ProgramEnd{code, std::move(message)};
   }
@@ -103,6 +112,7 @@ class Platform {
   bool close_pending_ = false;
   bool click_pending_ = false;
   bool closing_ = false;
+  std::string message_detail_;
 };
 
 }  // namespace kc
