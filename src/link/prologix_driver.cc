@@ -635,6 +635,7 @@ int PrologixDriver::ibrd(int ud, void* buf, long count) {
     ConnectionLost("connection lost", error);
     return FailWithFault();
   }
+  Recovered();  // a whole reply came: the adapter works
   DropAdapterErrorLines(reply);
   rest_ = std::move(reply);
   rest_pad_ = descriptor->pad;
@@ -809,7 +810,7 @@ void RegisterPrologixBus(BusRegistry& registry) {
         "prologix:DEVICE[:BAUD] a Prologix GPIB-USB or an AR488 on a serial port, 115200",
         "                       baud unless given; e.g. prologix:/dev/ttyUSB0",
         "...?addr=A[,B...]      after a prologix name: the instruments' GPIB addresses,",
-        "                       taken instead of a listener search (a Prologix has",
+        "                       polled instead of a search of the bus (a Prologix has",
         "                       none); e.g. prologix:/dev/ttyUSB0?addr=1",
         "PRLGX-TCPIP::HOST::PORT::INTFC   as prologix://HOST:PORT;",
         "                       e.g. PRLGX-TCPIP::192.168.1.50::1234::INTFC",

@@ -48,7 +48,8 @@ struct PrologixTarget {
 };
 
 struct PrologixOptions {
-  // Listeners to report instead of searching the bus (the "?addr=" list).
+  // The only addresses polled for listeners, instead of a search of the
+  // bus (the "?addr=" list); those that do not answer are named.
   std::vector<int> listeners;
   // Connecting, or opening the serial port.
   double connect_seconds = 3.0;
