@@ -31,6 +31,8 @@ namespace {
 struct Outcome {
   int code = kExitClosed;
   std::string message;
+  // Why a fatal end came, when the bus back end said so only in the window.
+  std::string reason;
 };
 
 }  // namespace
@@ -94,6 +96,10 @@ Outcome RunOnPlatform(const Options& options, Platform& platform, CursesPlatform
   }
   platform.SetKeyHandler(nullptr);
   platform.SetCloseHandler(nullptr);
+  // The window's notice line is gone with the window: the reason is printed
+  // after it. Elsewhere the fault lines went to `err` as they came.
+  if (outcome.code == kExitFatal && dynamic_cast<CursesPlatform*>(&platform) != nullptr)
+    outcome.reason = platform.message_detail();
   return outcome;
 }
 
@@ -132,6 +138,12 @@ int RunCheckout(const Options& options, std::ostream& out, std::ostream& err) {
     } else {
       HeadlessPlatform platform(*clock, out, options.answers);
       platform.set_echo_screen(options.show_screen);
+      // At a real instrument nobody at this end can press a button.
+      if (!options.bus.simulated()) {
+        platform.SayWhenWaiting(err, std::string(kProgramName) +
+                                         ": waiting for a bezel button to be pressed on the "
+                                         "instrument");
+      }
       outcome = RunOnPlatform(options, platform, nullptr, false, trace_stream, err);
       // What the instrument showed last, unless every change was printed.
       if (!options.show_screen) platform.PrintScreen();
@@ -145,6 +157,7 @@ int RunCheckout(const Options& options, std::ostream& out, std::ostream& err) {
     outcome.message = std::string("error: ") + error.what();
   }
   out.flush();
+  if (!outcome.reason.empty()) err << kProgramName << ": " << outcome.reason << "\n";
   if (!outcome.message.empty()) err << kProgramName << ": " << outcome.message << "\n";
   return outcome.code;
 }

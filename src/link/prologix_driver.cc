@@ -1,6 +1,7 @@
 #include "link/prologix_driver.h"
 
 #include <algorithm>
+#include <asio/error.hpp>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -60,6 +61,21 @@ void DropAdapterErrorLines(std::string& reply) {
     if (end == std::string::npos || !IsAdapterError(reply.substr(0, end))) return;
     reply.erase(0, end + 1);
   }
+}
+
+// The other side closed the connection (rather than the network failing).
+bool ClosedByPeer(const std::error_code& error) {
+  return error == asio::error::eof || error == asio::error::connection_reset ||
+         error == asio::error::broken_pipe || error == std::errc::connection_reset ||
+         error == std::errc::broken_pipe;
+}
+
+// "address 5", "addresses 5, 7".
+std::string AddressesText(const std::vector<int>& pads) {
+  std::string text = pads.size() == 1 ? "address " : "addresses ";
+  for (std::size_t i = 0; i < pads.size(); ++i)
+    text += (i == 0 ? "" : ", ") + std::to_string(pads[i]);
+  return text;
 }
 
 double ReadSeconds(int tmo) {
@@ -148,8 +164,15 @@ AdapterStream::Deadline PrologixDriver::After(double seconds) const {
 }
 
 void PrologixDriver::Diagnose(const std::string& line) {
+  // The boxes that follow carry the latest reason; the line is printed once.
+  platform_.SetMessageDetail(line);
   if (fault_reported_) return;
   fault_reported_ = true;
+  Note(line);
+}
+
+void PrologixDriver::Note(const std::string& line) {
+  platform_.SetMessageDetail(line);
   if (options_.diagnostic) {
     options_.diagnostic(line);
   } else {
@@ -157,10 +180,21 @@ void PrologixDriver::Diagnose(const std::string& line) {
   }
 }
 
+void PrologixDriver::Recovered() {
+  fault_reported_ = false;
+  if (!platform_.message_detail().empty()) platform_.SetMessageDetail({});
+}
+
 void PrologixDriver::ConnectionLost(const std::string& what, const std::error_code& error) {
   ready_ = false;
   stream_->Close();
   fault_error_ = gpib::EDVR;
+  // An adapter that serves one host at a time closes a second connection at
+  // once: the end comes before it has said who it is.
+  if (identifying_ && !stream_->is_serial() && ClosedByPeer(error)) {
+    Diagnose(AdapterName() + ": adapter busy (another program is connected)");
+    return;
+  }
   Diagnose(AdapterName() + ": " + what + ": " + error.message());
 }
 
@@ -207,7 +241,7 @@ std::optional<std::string> PrologixDriver::Answer(AdapterStream::Deadline deadli
       continue;
     }
     if (accept(line)) {
-      fault_reported_ = false;  // the adapter works again
+      Recovered();  // the adapter works again
       return line;
     }
     // Anything else came unasked: dropped.
@@ -248,7 +282,10 @@ bool PrologixDriver::Start() {
   addr_pad_ = addr_sad_ = eoi_ = read_tmo_ms_ = -1;
   rest_.clear();
   needs_resync_ = false;
-  if (!Identify()) {
+  identifying_ = true;
+  bool identified = Identify();
+  identifying_ = false;
+  if (!identified) {
     fault_error_ = gpib::ENEB;
     return false;
   }
@@ -263,7 +300,7 @@ bool PrologixDriver::Start() {
   eoi_ = 1;
   read_tmo_ms_ = read_ms;
   ready_ = true;
-  fault_reported_ = false;
+  Recovered();
   return true;
 }
 
@@ -432,16 +469,33 @@ void PrologixDriver::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* res
     FailWithFault();
     return;
   }
-  std::vector<int> found;
-  if (!options_.listeners.empty()) {
-    found = options_.listeners;
+  // Listeners named with the bus are each asked for their status byte
+  // instead of a search of the whole bus.
+  std::vector<int> named;
+  for (int pad : wanted)
+    if (std::find(options_.listeners.begin(), options_.listeners.end(), pad) !=
+        options_.listeners.end())
+      named.push_back(pad);
+  std::optional<std::vector<int>> searched;
+  if (options_.listeners.empty()) {
+    searched = SearchListeners(wanted);
+  } else if (!named.empty()) {
+    searched = ProbeListeners(named);
   } else {
-    std::optional<std::vector<int>> searched = SearchListeners(wanted);
-    if (!searched) {
-      FailWithFault();
-      return;
-    }
-    found = *searched;
+    searched.emplace();
+  }
+  if (!searched) {
+    FailWithFault();
+    return;
+  }
+  const std::vector<int>& found = *searched;
+  std::vector<int> silent;
+  for (int pad : options_.listeners)
+    if (std::find(found.begin(), found.end(), pad) == found.end()) silent.push_back(pad);
+  if (!silent.empty()) {
+    Note(AdapterName() + ": no instrument answered at GPIB " + AddressesText(silent));
+  } else if (found.empty()) {
+    Note(AdapterName() + ": no instrument answered at any GPIB address");
   }
 
   // Address 0 is the controller itself, which always listens.
@@ -532,6 +586,7 @@ int PrologixDriver::ibrd(int ud, void* buf, long count) {
     ConnectionLost("connection lost", error);
     return FailWithFault();
   }
+  Recovered();  // a whole reply came: the adapter works
   DropAdapterErrorLines(reply);
   rest_ = std::move(reply);
   rest_pad_ = descriptor->pad;
@@ -705,7 +760,7 @@ void RegisterPrologixBus(BusRegistry& registry) {
                  "prologix:DEVICE[:BAUD] a Prologix GPIB-USB or an AR488 on a serial port, 115200",
                  "                       baud unless given; e.g. prologix:/dev/ttyUSB0",
                  "...?addr=A[,B...]      after a prologix name: the instruments' GPIB addresses,",
-                 "                       taken instead of a listener search (a Prologix has",
+                 "                       polled instead of a search of the bus (a Prologix has",
                  "                       none); e.g. prologix:/dev/ttyUSB0?addr=1",
                  "PRLGX-TCPIP::HOST::PORT::INTFC   as prologix://HOST:PORT;",
                  "                       e.g. PRLGX-TCPIP::192.168.1.50::1234::INTFC",

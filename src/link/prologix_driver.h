@@ -16,6 +16,10 @@
 // with ENEB (adapter not reachable), EDVR (connection lost) or EABO (adapter
 // silent), and one line naming the adapter and the error goes to the
 // diagnostic sink for each such fault; the next call tries to connect again.
+// A connection the adapter ends before it has answered "++ver" is taken for
+// an adapter busy with another host. The fault line (or, after a listener
+// search, the addresses that did not answer) is also the platform's message
+// detail until a call works again.
 #pragma once
 
 #include <functional>
@@ -44,7 +48,8 @@ struct PrologixTarget {
 };
 
 struct PrologixOptions {
-  // Listeners to report instead of searching the bus (the "?addr=" list).
+  // The only addresses polled for listeners, instead of a search of the
+  // bus (the "?addr=" list); those that do not answer are named.
   std::vector<int> listeners;
   // Connecting, or opening the serial port.
   double connect_seconds = 3.0;
@@ -127,7 +132,13 @@ class PrologixDriver : public DescriptorDriver {
   void ConnectionLost(const std::string& what, const std::error_code& error);
   // The adapter did not answer: the connection is closed and made again.
   void AdapterSilent(const std::string& what);
+  // A fault line: to the diagnostic sink once per fault (the next boxes carry
+  // the latest one as their reason).
   void Diagnose(const std::string& line);
+  // A line to the diagnostic sink that is the reason for the next boxes.
+  void Note(const std::string& line);
+  // A call worked: the next fault is reported again, the reason is stale.
+  void Recovered();
   int Ok(int status, long count);
   int FailWithFault() { return Fail(fault_error_); }
   int ReadTimeoutMs(int tmo) const;
@@ -145,6 +156,7 @@ class PrologixDriver : public DescriptorDriver {
   bool fault_reported_ = false;  // a fault line is out and no call has worked since
   int fault_error_ = 0;          // the error of calls while the fault lasts
   bool needs_resync_ = false;
+  bool identifying_ = false;  // a new connection is asked "++ver"
   Flavor flavor_ = Flavor::kUnknown;
   std::string version_;
   // What the adapter is set to; -1 when not known.

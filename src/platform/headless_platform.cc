@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace kc {
 
@@ -123,8 +124,17 @@ void HeadlessPlatform::PumpEvents() {
   }
 }
 
+void HeadlessPlatform::SayWhenWaiting(std::ostream& note, std::string text) {
+  wait_note_ = &note;
+  wait_text_ = std::move(text);
+}
+
 bool HeadlessPlatform::WaitIdle(double max_seconds) {
   TakeInterrupt();
+  if (wait_note_ != nullptr) {
+    *wait_note_ << wait_text_ << std::endl;
+    wait_note_ = nullptr;
+  }
   if (clock_.is_virtual()) {
     clock_.Pass(max_seconds);
     return close_pending();
@@ -162,8 +172,9 @@ MsgAnswer HeadlessPlatform::MessageBox(const std::string& prompt, const std::str
   std::string shown_title = title;
   shown_title.erase(shown_title.find_last_not_of(' ') + 1);
   out_ << "[box] " << OneLine(shown_title) << " (" << IconName(icon) << ", " << ButtonsName(buttons)
-       << "): " << OneLine(prompt) << " -> " << AnswerName(answer) << '\n'
-       << std::flush;
+       << "): " << OneLine(prompt) << " -> " << AnswerName(answer) << '\n';
+  if (!message_detail().empty()) out_ << "[box reason] " << OneLine(message_detail()) << '\n';
+  out_ << std::flush;
   return answer;
 }
 

@@ -7,6 +7,8 @@
 //   [hint] <text>
 //   [intro] <text>
 //   [box] <title> (<icon>, OK|OK/Cancel): <prompt, line breaks as " / "> -> OK|Cancel
+//   [box reason] <text>         after a box shown while the bus back end has
+//                               said why (Platform::SetMessageDetail)
 //   [screen NN] <text>          instrument screen lines that are not blank,
 //                               top (16) to bottom (1)
 //   [screen] bells <n>          closes a screen block
@@ -75,6 +77,11 @@ class HeadlessPlatform : public Platform {
                        MsgButtons buttons) override;
   void ShowInstrumentScreen(const std::vector<std::string>& lines, int bells) override;
 
+  // Writes `text` on `note` once, at the program's first idle wait on the
+  // bus: on a real bus that is a wait for the technician at the instrument,
+  // which would otherwise be silent.
+  void SayWhenWaiting(std::ostream& note, std::string text);
+
   // Print every instrument screen change, not only the last one.
   void set_echo_screen(bool echo) { echo_screen_ = echo; }
   // Prints the last instrument screen seen; nothing when none was shown or it
@@ -93,6 +100,8 @@ class HeadlessPlatform : public Platform {
   std::vector<std::string> screen_;
   int bells_ = 0;
   bool closing_ = false;
+  std::ostream* wait_note_ = nullptr;
+  std::string wait_text_;
   InterruptWatch interrupts_;
 };
 

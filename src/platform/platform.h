@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -69,6 +70,13 @@ class Platform {
   // The program is about to wait `seconds` by itself (a settling time, a step
   // of a sweep) with nothing asked of the technician; views may say so.
   virtual void NoteOwnWait(double seconds) { (void)seconds; }
+  // Why the message boxes that follow are shown, when a bus back end knows
+  // more than their texts say: the adapter, the address and the operating
+  // system's error. Empty again once the bus works. A view shows it with
+  // each box it draws while it is set; the box's own title and text stay as
+  // they are.
+  void SetMessageDetail(std::string text) { message_detail_ = std::move(text); }
+  const std::string& message_detail() const { return message_detail_; }
 
   [[noreturn]] void EndProcess(int code, std::string message = {}) {
     throw ProgramEnd{code, std::move(message)};
@@ -102,6 +110,7 @@ class Platform {
   bool close_pending_ = false;
   bool click_pending_ = false;
   bool closing_ = false;
+  std::string message_detail_;
 };
 
 }  // namespace kc

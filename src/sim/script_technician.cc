@@ -23,6 +23,10 @@ constexpr double kTimeSlack = 1e-9;
 // afresh.
 constexpr double kPatience = 600;
 constexpr double kPause = 5;
+// Every token the script takes, for the message on a bad one.
+constexpr const char* kValidTokens =
+    "expected b1 to b5 (a bezel button), leave (MENU OFF twice) or trim (the common-mode VAR "
+    "adjustment); b1 to b5 and leave may take a delay in seconds after @, as in b2@3.5";
 
 std::optional<double> ParseSeconds(const std::string& text) {
   if (text.empty()) return std::nullopt;
@@ -74,8 +78,7 @@ std::optional<std::vector<ScriptTechnician::Step>> ScriptTechnician::Parse(
     } else if (token.empty()) {
       return fail("the script has an empty token");
     } else {
-      return fail("script token \"" + token +
-                  "\": expected b1 to b5 or leave, optionally followed by @seconds");
+      return fail("script token \"" + token + "\": " + kValidTokens);
     }
     steps.push_back(step);
     if (comma == std::string::npos) break;

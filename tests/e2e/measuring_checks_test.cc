@@ -5,6 +5,10 @@
 // screen is the last screen printed.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -179,6 +183,60 @@ TEST_F(MeasuringChecks, CommonModeRejectionWithAndWithoutTrimming) {
   EXPECT_EQ(Verdict(trimmed, 11), "PASS") << trimmed.Screen();
   EXPECT_LT(NumberAfter(trimmed.Line(9), "NORMAL:"), 20);
   EXPECT_LT(NumberAfter(trimmed.Line(8), "INVERTED:"), 20);
+}
+
+// The arguments of the command the README shows between `marker` comments:
+// continuation lines joined as the shell joins them, the program's path and
+// the redirection of standard input left out.
+std::vector<std::string> ReadmeCommand(const std::string& marker) {
+  std::ifstream file(std::string(KC_SOURCE_DIR) + "/README.md");
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string readme = text.str();
+  const std::string open = "<!-- " + marker + " -->\n```sh\n";
+  std::size_t begin = readme.find(open);
+  std::size_t end = readme.find("```\n<!-- /" + marker + " -->");
+  if (begin == std::string::npos || end == std::string::npos || end < begin) return {};
+  std::string command = readme.substr(begin + open.size(), end - begin - open.size());
+  for (std::size_t at; (at = command.find("\\\n")) != std::string::npos;) command.erase(at, 2);
+  std::istringstream words(command);
+  std::vector<std::string> args;
+  for (std::string word; words >> word;) args.push_back(word);
+  if (args.size() < 3 || args.front() != "build/kalventa-checkout" ||
+      args[args.size() - 2] != "<" || args.back() != "/dev/null")
+    return {};
+  return std::vector<std::string>(args.begin() + 1, args.end() - 2);
+}
+
+TEST_F(MeasuringChecks, TheReadmesWholeCheckoutPassesEveryCheckAndQuits) {
+  std::vector<std::string> args = ReadmeCommand("whole-checkout");
+  ASSERT_FALSE(args.empty()) << "no whole-checkout command in README.md";
+  args.push_back("--show-screen");
+  ProgramRun run = RunProgram(args);
+  EXPECT_EQ(run.code, 0) << run.err << run.Screen();
+  // Each check's title ("*** TIMING CHECK ***"), the trigger check's twice
+  // (A and B).
+  std::set<std::string> titles;
+  // A result heading is one word (its parts joined by a rule) and the verdict.
+  std::set<std::string> passed;
+  const std::regex title(R"(\[screen 09\] +\*\*\* (.+) \*\*\*)");
+  const std::regex heading(R"(\[screen \d\d\] +(\S+) +(PASS|fail))");
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch match;
+    if (std::regex_match(line, match, title) && match[1].str().find("CHECK") != std::string::npos &&
+        match[1] != "KALVENTA CHECKOUT")
+      titles.insert(match[1]);
+    if (std::regex_match(line, match, heading)) {
+      EXPECT_EQ(match[2], "PASS") << line;
+      passed.insert(match[1]);
+    }
+    EXPECT_FALSE(line.ends_with(" fail")) << line;
+  }
+  EXPECT_EQ(titles.size(), 12u);
+  // Position effect, CCD linearity, vertical accuracy, common mode
+  // rejection, bandwidth and calibrator.
+  EXPECT_EQ(passed.size(), 6u);
 }
 
 TEST_F(MeasuringChecks, TheSeedMakesTheReadingsReproducible) {

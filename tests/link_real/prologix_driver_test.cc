@@ -327,7 +327,7 @@ TEST_F(PrologixDriverTest, ListenerListsAreParsedInBothForms) {
   EXPECT_FALSE(PrologixDriver::ParseListenerList("4;5"));
 }
 
-TEST_F(PrologixDriverTest, PlainPrologixProbesOrTakesTheNamedListeners) {
+TEST_F(PrologixDriverTest, PlainPrologixProbesTheBusOrOnlyTheNamedListeners) {
   Connect(FakeAdapter::Kind::kPrologix);
   adapter_->AddInstrument(3, "ID I");
   const std::array<Addr4882_t, 5> pads = {0, 2, 3, 4, gpib::NOADDR};
@@ -340,17 +340,57 @@ TEST_F(PrologixDriverTest, PlainPrologixProbesOrTakesTheNamedListeners) {
       "++read_tmo_ms 50\n"
       "++addr 2\n++spoll\n++ver\n++addr 3\n++spoll\n++ver\n++addr 4\n++spoll\n++ver\n";
   EXPECT_EQ(TrafficAfterSetup(probe), probe);
+  EXPECT_TRUE(diagnostics_.empty());
 
-  // With the listeners named in the bus name nothing is asked.
+  // Listeners named in the bus name are the only ones asked, in bus order;
+  // one that does not answer is named as the reason for what follows.
   PrologixOptions named;
   named.listeners = {7, 2};
   Connect(FakeAdapter::Kind::kPrologix, named);
+  adapter_->AddInstrument(7, "ID J");
   driver_->FindLstn(0, kAllAddresses.data(), listeners.data(), 15);
   EXPECT_EQ(status_, gpib::CMPL);
-  EXPECT_EQ(count_, 3);
-  EXPECT_EQ((std::array<int, 3>{listeners[0], listeners[1], listeners[2]}),
-            (std::array<int, 3>{0, 2, 7}));
-  EXPECT_EQ(adapter_->WaitReceived(kSetup.size()), kSetup);
+  EXPECT_EQ(count_, 2);
+  EXPECT_EQ((std::array<int, 2>{listeners[0], listeners[1]}), (std::array<int, 2>{0, 7}));
+  const std::string named_probe =
+      "++read_tmo_ms 50\n++addr 2\n++spoll\n++ver\n++addr 7\n++spoll\n++ver\n";
+  EXPECT_EQ(TrafficAfterSetup(named_probe), named_probe);
+  const std::string adapter = "Prologix adapter at 127.0.0.1:" + std::to_string(adapter_->port());
+  EXPECT_EQ(diagnostics_,
+            std::vector<std::string>{adapter + ": no instrument answered at GPIB address 2"});
+  EXPECT_EQ(platform_.message_detail(), diagnostics_.back());
+
+  // Nobody at any named address: an empty bus, with the addresses named.
+  diagnostics_.clear();
+  named.listeners = {5, 9};
+  Connect(FakeAdapter::Kind::kAr488, named);
+  driver_->FindLstn(0, kAllAddresses.data(), listeners.data(), 15);
+  EXPECT_EQ(status_ & gpib::ERR, gpib::ERR);
+  EXPECT_EQ(error_, gpib::EBUS);
+  EXPECT_EQ(diagnostics_, std::vector<std::string>{
+                              "AR488 adapter at 127.0.0.1:" + std::to_string(adapter_->port()) +
+                              ": no instrument answered at GPIB addresses 5, 9"});
+}
+
+TEST_F(PrologixDriverTest, AdapterThatEndsANewConnectionIsBusy) {
+  // One host at a time: the adapter closes a second connection at once.
+  Connect(FakeAdapter::Kind::kAr488);
+  adapter_->AddInstrument(1, kScopeId);
+  adapter_->DropOn("++ver", /*refuse_after=*/false);
+  driver_->SendIFC(0);
+  EXPECT_EQ(status_ & gpib::ERR, gpib::ERR);
+  EXPECT_EQ(error_, gpib::ENEB);
+  const std::string busy = "GPIB adapter at 127.0.0.1:" + std::to_string(adapter_->port()) +
+                           ": adapter busy (another program is connected)";
+  EXPECT_EQ(diagnostics_, std::vector<std::string>{busy});
+  EXPECT_EQ(platform_.message_detail(), busy);
+
+  // Once the other host has gone the adapter answers, and the reason is stale.
+  adapter_->DropOn("", false);
+  driver_->SendIFC(0);
+  EXPECT_EQ(status_, gpib::CMPL);
+  EXPECT_EQ(platform_.message_detail(), "");
+  EXPECT_EQ(diagnostics_.size(), 1u);
 }
 
 TEST_F(PrologixDriverTest, RefusedConnectionFailsEveryCallAndIsReportedOnce) {
@@ -376,6 +416,7 @@ TEST_F(PrologixDriverTest, RefusedConnectionFailsEveryCallAndIsReportedOnce) {
   EXPECT_NE(diagnostics_[0].find(std::error_code(ECONNREFUSED, std::system_category()).message()),
             std::string::npos)
       << diagnostics_[0];
+  EXPECT_EQ(platform_.message_detail(), diagnostics_[0]);
   ::close(fd);
 }
 

@@ -63,12 +63,21 @@ TEST_F(HeadlessPlatformTest, BoxTextsFitOnOneLine) {
                       MsgIcon::kCritical, MsgButtons::kOk);
   platform.MessageBox(std::string("tab\there\r\nbell\a"), "Error", MsgIcon::kInformation,
                       MsgButtons::kOk);
+  // The bus back end's reason follows each box shown while it is set.
+  platform.SetMessageDetail("adapter at 10.0.0.5:1234: cannot connect: Connection refused");
+  platform.MessageBox("\n\nCorrect problem and restart.", "Initialization Error 7",
+                      MsgIcon::kCritical, MsgButtons::kOk);
+  platform.SetMessageDetail("");
+  platform.MessageBox("p", "T", MsgIcon::kCritical, MsgButtons::kOk);
   EXPECT_EQ(out_.str(),
             "[box] GPIB ERROR # 6 (exclamation, OK/Cancel): I/O operation aborted - timeout. / "
             "Select OK to continue or Cancel to terminate program. -> Cancel\n"
             "[box] Expected Id-response from device not found (critical, OK): No listeners "
             "found. / Correct problem and restart. -> OK\n"
-            "[box] Error (information, OK): tab\\x09here / bell\\x07 -> OK\n");
+            "[box] Error (information, OK): tab\\x09here / bell\\x07 -> OK\n"
+            "[box] Initialization Error 7 (critical, OK):  / Correct problem and restart. -> OK\n"
+            "[box reason] adapter at 10.0.0.5:1234: cannot connect: Connection refused\n"
+            "[box] T (critical, OK): p -> OK\n");
 }
 
 TEST_F(HeadlessPlatformTest, PumpDeliversEventsThenStepsTheVirtualClock) {
@@ -100,11 +109,17 @@ TEST_F(HeadlessPlatformTest, WaitIdlePassesVirtualTimeAndOnlyReportsAClose) {
   HeadlessPlatform platform(clock_, out_);
   bool closed = false;
   platform.SetCloseHandler([&] { closed = true; });
+  // The note for a wait at a real instrument is said at the first wait only.
+  std::ostringstream note;
+  platform.SayWhenWaiting(note, "waiting for a bezel button");
+  EXPECT_EQ(note.str(), "");
   EXPECT_FALSE(platform.WaitIdle(3.0));
   EXPECT_NEAR(clock_.Elapsed(), 3.0, 1e-9);
   platform.RequestClose();
   EXPECT_TRUE(platform.WaitIdle(0.5));
   EXPECT_FALSE(closed);
+  EXPECT_EQ(note.str(), "waiting for a bezel button\n");
+  EXPECT_EQ(out_.str(), "");
 }
 
 TEST_F(HeadlessPlatformTest, InterruptIsACloseRequestAndASecondOneWhileClosingEnds) {

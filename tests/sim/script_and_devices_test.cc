@@ -34,14 +34,17 @@ TEST(ScriptParse, ReadsButtonsLeaveAndDelays) {
 }
 
 TEST(ScriptParse, BadTokensAreNamed) {
+  const std::string kValidTokens =
+      "expected b1 to b5 (a bezel button), leave (MENU OFF twice) or trim (the common-mode VAR "
+      "adjustment); b1 to b5 and leave may take a delay in seconds after @, as in b2@3.5";
   struct Case {
     std::string script;
     std::string error;
   };
   const std::vector<Case> cases = {
-      {"b7", "script token \"b7\": expected b1 to b5 or leave, optionally followed by @seconds"},
-      {"b1,x", "script token \"x\": expected b1 to b5 or leave, optionally followed by @seconds"},
-      {"b0", "script token \"b0\": expected b1 to b5 or leave, optionally followed by @seconds"},
+      {"b7", "script token \"b7\": " + kValidTokens},
+      {"b1,x", "script token \"x\": " + kValidTokens},
+      {"b0", "script token \"b0\": " + kValidTokens},
       {"b1@-2",
        "script token \"b1@-2\": the delay after \"@\" must be a number of seconds, 0 or "
        "more"},
