@@ -319,8 +319,11 @@ TEST(DialogTest, TitleIconPromptLinesAndButtonsCentred) {
                  Case{MsgIcon::kInformation, "(i)"}}) {
     WindowView view = SimulatedWindow();
     view.dialog = DialogView{"Expected Id-response from device not found" + std::string(40, ' '),
-                             "ID Query: ID?\n\nExpected Response: 243\r\nline three", c.icon,
-                             MsgButtons::kOk, MsgAnswer::kOk};
+                             "ID Query: ID?\n\nExpected Response: 243\r\nline three",
+                             c.icon,
+                             MsgButtons::kOk,
+                             MsgAnswer::kOk,
+                             ""};
     Canvas canvas(kWidth, kHeight);
     Layout layout = DrawWindow(view, canvas);
 
@@ -350,8 +353,10 @@ TEST(DialogTest, OkCancelMarksTheChosenButtonAndWrapsLongPromptsInNarrowTerminal
   std::string prompt =
       "No listener on write function.\nSelect OK to continue or Cancel to terminate program. "
       "A sentence long enough to need wrapping in a terminal of sixty columns.";
-  view.dialog = DialogView{"GPIB ERROR # 2", prompt, MsgIcon::kExclamation, MsgButtons::kOkCancel,
-                           MsgAnswer::kCancel};
+  view.dialog = DialogView{
+      "GPIB ERROR # 2",      prompt,
+      MsgIcon::kExclamation, MsgButtons::kOkCancel,
+      MsgAnswer::kCancel,    "GPIB adapter at 127.0.0.1:1234: connection lost: Connection reset"};
   Canvas canvas(kMinColumns, kMinRows);
   Layout layout = DrawWindow(view, canvas);
   ASSERT_FALSE(layout.too_small);
@@ -362,14 +367,15 @@ TEST(DialogTest, OkCancelMarksTheChosenButtonAndWrapsLongPromptsInNarrowTerminal
   EXPECT_NE(canvas.Row(buttons).find("[   OK   ]"), std::string::npos);
   EXPECT_EQ(layout.HitTest(buttons, layout.cancel.col + 1, false, true).target,
             Target::kDialogCancel);
-  // Every word of the prompt is inside the box.
+  // Every word of the prompt, and the reason under it, is inside the box.
   std::string shown;
   for (int r = layout.dialog.row + 1; r < buttons; ++r) {
     for (int c = layout.dialog.col; c < layout.dialog.col + layout.dialog.width; ++c)
       shown += canvas.at(r, c).glyph;
     shown += " ";
   }
-  for (const char* word : {"listener", "terminate", "program.", "sixty", "columns."}) {
+  for (const char* word :
+       {"listener", "terminate", "program.", "sixty", "columns.", "Why:", "127.0.0.1:1234:"}) {
     EXPECT_NE(shown.find(word), std::string::npos) << word;
   }
 }
@@ -378,8 +384,9 @@ TEST(TooSmallTest, SaysTheSizeNeededInsteadOfDrawing) {
   for (auto [width, height] :
        {std::pair{kMinColumns - 1, kMinRows}, std::pair{80, kMinRows - 1}, std::pair{20, 5}}) {
     WindowView view = SimulatedWindow();
-    view.dialog = DialogView{"GPIB ERROR # 6", "I/O operation aborted - timeout.",
-                             MsgIcon::kExclamation, MsgButtons::kOkCancel, MsgAnswer::kOk};
+    view.dialog = DialogView{"GPIB ERROR # 6",      "I/O operation aborted - timeout.",
+                             MsgIcon::kExclamation, MsgButtons::kOkCancel,
+                             MsgAnswer::kOk,        ""};
     Canvas canvas(width, height);
     Layout layout = DrawWindow(view, canvas);
     EXPECT_TRUE(layout.too_small);

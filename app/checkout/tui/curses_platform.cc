@@ -422,7 +422,7 @@ MsgAnswer CursesPlatform::MessageBox(const std::string& prompt, const std::strin
   MsgAnswer unattended = ok_cancel ? MsgAnswer::kCancel : MsgAnswer::kOk;
   TakeSignals();
   if (gone_) return unattended;
-  view_.dialog = DialogView{title, prompt, icon, buttons, MsgAnswer::kOk};
+  view_.dialog = DialogView{title, prompt, icon, buttons, MsgAnswer::kOk, message_detail()};
   dialog_answer_.reset();
   dirty_ = true;
   // The dialog goes away however the wait ends (a second Ctrl-C ends the run

@@ -196,6 +196,11 @@ void DrawDialog(const DialogView& dialog, Canvas& canvas, Layout& layout) {
   // Border, padding, the icon mark and its gap, padding, border.
   int text_width = std::max(1, box_width - 11);
   std::vector<std::string> lines = WrapPrompt(dialog.prompt, text_width);
+  if (!dialog.detail.empty()) {
+    lines.emplace_back();
+    for (std::string& line : WrapPrompt("Why: " + dialog.detail, text_width))
+      lines.push_back(std::move(line));
+  }
   int max_lines = std::max(1, height - 8);
   if (static_cast<int>(lines.size()) > max_lines) {
     lines.resize(static_cast<std::size_t>(max_lines));

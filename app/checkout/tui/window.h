@@ -66,6 +66,9 @@ struct DialogView {
   MsgIcon icon = MsgIcon::kInformation;
   MsgButtons buttons = MsgButtons::kOk;
   MsgAnswer selected = MsgAnswer::kOk;
+  // Why the box is shown, when the bus knows more than its text says (drawn
+  // under the prompt; the title and text stay as they are).
+  std::string detail;
 };
 
 struct WindowView {
