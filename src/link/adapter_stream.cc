@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "link/net_resolve.h"
+
 namespace kc {
 
 bool AdapterStream::IsTimeout(const std::error_code& error) {
@@ -145,44 +147,6 @@ class AsioStream : public AdapterStream {
   std::array<char, 4096> chunk_{};
 };
 
-// Name look-up cannot be cancelled, so it runs on a thread of its own that is
-// left behind when the deadline passes first.
-std::error_code Resolve(const std::string& host, int port, AdapterStream::Deadline deadline,
-                        std::vector<tcp::endpoint>* endpoints) {
-  std::error_code error;
-  asio::ip::address address = asio::ip::make_address(host, error);
-  if (!error) {
-    endpoints->emplace_back(address, static_cast<unsigned short>(port));
-    return {};
-  }
-  struct Lookup {
-    std::mutex mutex;
-    std::condition_variable done_cv;
-    bool done = false;
-    std::error_code error;
-    std::vector<tcp::endpoint> endpoints;
-  };
-  auto lookup = std::make_shared<Lookup>();
-  std::thread([lookup, host, port] {
-    asio::io_context io;
-    tcp::resolver resolver(io);
-    std::error_code resolve_error;
-    auto results = resolver.resolve(host, std::to_string(port), resolve_error);
-    std::lock_guard<std::mutex> lock(lookup->mutex);
-    lookup->error = resolve_error;
-    for (const auto& entry : results) lookup->endpoints.push_back(entry.endpoint());
-    lookup->done = true;
-    lookup->done_cv.notify_all();
-  }).detach();
-  std::unique_lock<std::mutex> lock(lookup->mutex);
-  if (!lookup->done_cv.wait_until(lock, deadline, [&] { return lookup->done; }))
-    return AdapterStream::TimedOut();
-  if (lookup->error) return lookup->error;
-  if (lookup->endpoints.empty()) return asio::error::host_not_found;
-  *endpoints = lookup->endpoints;
-  return {};
-}
-
 class TcpStream : public AsioStream<tcp::socket> {
  public:
   TcpStream(std::string host, int port) : host_(std::move(host)), port_(port) {}
@@ -190,7 +154,7 @@ class TcpStream : public AsioStream<tcp::socket> {
   std::error_code Open(Deadline deadline) override {
     Close();
     std::vector<tcp::endpoint> endpoints;
-    if (std::error_code error = Resolve(host_, port_, deadline, &endpoints)) return error;
+    if (std::error_code error = ResolveTcp(host_, port_, deadline, &endpoints)) return error;
     std::error_code error = Run(
         deadline,
         [&](auto handler) {

@@ -1,6 +1,8 @@
 #include "link/gpib_driver.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace kc {
 
@@ -10,6 +12,20 @@ double gpib::TimeoutSeconds(int code) {
                                                       3,    10,    30,    100,    300,    1000};
   if (code < 0 || code >= static_cast<int>(kSeconds.size())) return 0;
   return kSeconds[static_cast<std::size_t>(code)];
+}
+
+int gpib::TimeoutCodeNear(double ms) {
+  double wanted = std::log(std::max(ms, 1.0) / 1000.0);
+  int best = T1s;
+  double best_distance = 1e9;
+  for (int code = 1; code <= 17; ++code) {
+    double distance = std::fabs(std::log(TimeoutSeconds(code)) - wanted);
+    if (distance < best_distance) {
+      best = code;
+      best_distance = distance;
+    }
+  }
+  return best;
 }
 
 int GpibDriverBase::RegisterGpibGlobalsForThread(std::int32_t* status, std::int32_t* error,
@@ -25,6 +41,25 @@ int GpibDriverBase::RegisterGpibGlobalsForThread(std::int32_t* status, std::int3
 int GpibDriverBase::UnregisterGpibGlobalsForThread() {
   status_ = error_ = count_ = count_long_ = nullptr;
   return 0;
+}
+
+void GpibDriverBase::ReportListeners(const std::vector<int>& listed, const std::vector<int>& found,
+                                     Addr4882_t* results, int limit) {
+  std::vector<int> answer;
+  for (int pad : listed)
+    if (pad == 0 || std::find(found.begin(), found.end(), pad) != found.end())
+      answer.push_back(pad);
+  int count = static_cast<int>(answer.size());
+  for (int i = 0; i < std::min(count, limit); ++i)
+    results[i] = static_cast<Addr4882_t>(answer[static_cast<std::size_t>(i)]);
+  bool instruments = std::any_of(answer.begin(), answer.end(), [](int pad) { return pad != 0; });
+  if (count > limit) {
+    Report(gpib::ERR, gpib::ETAB, limit);
+  } else if (!instruments) {
+    Report(gpib::ERR, gpib::EBUS, count);
+  } else {
+    Report(gpib::CMPL, 0, count);
+  }
 }
 
 int GpibDriverBase::Report(int status, int error, long count) {

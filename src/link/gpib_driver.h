@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 namespace kc {
 
@@ -47,6 +48,9 @@ inline constexpr int T10s = 13;
 
 // Seconds of a time-out code (0 for TNONE and for codes outside 0..17).
 double TimeoutSeconds(int code);
+// The time-out code (T10us to T1000s) nearest to `ms` milliseconds on a log
+// scale.
+int TimeoutCodeNear(double ms);
 }  // namespace gpib
 
 class GpibDriver {
@@ -87,6 +91,12 @@ class GpibDriverBase : public GpibDriver {
   int Report(int status, int error, long count);
   // ERR with `error`, nothing transferred.
   int Fail(int error) { return Report(gpib::ERR, error, 0); }
+  // The end of a listener search: of the addresses `listed` (0, the
+  // controller, always listens) those in `found`, written to `results` as
+  // FindLstn does, with ETAB beyond `limit` and EBUS when no instrument is
+  // among them.
+  void ReportListeners(const std::vector<int>& listed, const std::vector<int>& found,
+                       Addr4882_t* results, int limit);
 
  private:
   std::int32_t* status_ = nullptr;

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "link/net_resolve.h"
+
 namespace kc::rpc {
 namespace {
 
@@ -244,44 +246,6 @@ namespace {
 
 using asio::ip::tcp;
 
-// Name look-up cannot be cancelled: it runs on a thread of its own that is
-// left behind when the deadline passes first.
-std::error_code Resolve(const std::string& host, int port, Deadline deadline,
-                        std::vector<tcp::endpoint>* endpoints) {
-  std::error_code error;
-  asio::ip::address address = asio::ip::make_address(host, error);
-  if (!error) {
-    endpoints->emplace_back(address, static_cast<unsigned short>(port));
-    return {};
-  }
-  struct Lookup {
-    std::mutex mutex;
-    std::condition_variable done_cv;
-    bool done = false;
-    std::error_code error;
-    std::vector<tcp::endpoint> endpoints;
-  };
-  auto lookup = std::make_shared<Lookup>();
-  std::thread([lookup, host, port] {
-    asio::io_context io;
-    tcp::resolver resolver(io);
-    std::error_code resolve_error;
-    auto found = resolver.resolve(host, std::to_string(port), resolve_error);
-    std::lock_guard<std::mutex> lock(lookup->mutex);
-    lookup->error = resolve_error;
-    for (const auto& entry : found) lookup->endpoints.push_back(entry.endpoint());
-    lookup->done = true;
-    lookup->done_cv.notify_all();
-  }).detach();
-  std::unique_lock<std::mutex> lock(lookup->mutex);
-  if (!lookup->done_cv.wait_until(lock, deadline, [&] { return lookup->done; }))
-    return std::make_error_code(std::errc::timed_out);
-  if (lookup->error) return lookup->error;
-  if (lookup->endpoints.empty()) return asio::error::host_not_found;
-  *endpoints = lookup->endpoints;
-  return {};
-}
-
 }  // namespace
 
 struct Client::Impl {
@@ -380,7 +344,7 @@ void Client::Close() {
 std::error_code Client::Connect(const std::string& host, int port, Deadline deadline) {
   Close();
   std::vector<tcp::endpoint> endpoints;
-  if (std::error_code error = Resolve(host, port, deadline, &endpoints)) return error;
+  if (std::error_code error = ResolveTcp(host, port, deadline, &endpoints)) return error;
   std::error_code error = impl_->Run(
       deadline,
       [&](auto handler) {

@@ -498,22 +498,7 @@ void PrologixDriver::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* res
     Note(AdapterName() + ": no instrument answered at any GPIB address");
   }
 
-  // Address 0 is the controller itself, which always listens.
-  std::vector<int> answer;
-  for (int pad : listed)
-    if (pad == 0 || std::find(found.begin(), found.end(), pad) != found.end())
-      answer.push_back(pad);
-  int count = static_cast<int>(answer.size());
-  for (int i = 0; i < std::min(count, limit); ++i)
-    results[i] = static_cast<Addr4882_t>(answer[static_cast<std::size_t>(i)]);
-  bool instruments = std::any_of(answer.begin(), answer.end(), [](int pad) { return pad != 0; });
-  if (count > limit) {
-    Report(gpib::ERR, gpib::ETAB, limit);
-  } else if (!instruments) {
-    Report(gpib::ERR, gpib::EBUS, count);
-  } else {
-    Ok(gpib::CMPL, count);
-  }
+  ReportListeners(listed, found, results, limit);
 }
 
 int PrologixDriver::ibclr(int ud) {

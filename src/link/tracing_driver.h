@@ -46,6 +46,10 @@ class TracingDriver : public GpibDriverBase {
 
   // Bytes as they appear in a trace line (without the quotes).
   static std::string EscapeData(const char* data, long count);
+  // `data` escaped as above, in double quotes: the form of a log line.
+  static std::string Quoted(const std::string& data) {
+    return "\"" + EscapeData(data.data(), static_cast<long>(data.size())) + "\"";
+  }
 
  private:
   void EnsureInnerRegistered();

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "link/bus_registry.h"
+#include "platform/text.h"
 
 namespace kc {
 namespace {
@@ -28,24 +29,6 @@ constexpr int kReadEos = 0x400;
 SteadyClock::time_point After(double seconds) {
   return SteadyClock::now() +
          std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(seconds));
-}
-
-std::string Lower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower;
-}
-
-// A whole number lo..hi in plain digits.
-std::optional<int> Number(std::string_view text, int lo, int hi) {
-  if (text.empty() || text.size() > 5) return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value < lo || value > hi) return std::nullopt;
-  return value;
 }
 
 bool ValidHost(std::string_view host) {
@@ -100,7 +83,7 @@ bool ParseDevicePart(NameParse& parse, std::string_view part, bool need_address)
   std::size_t comma = lower.find(',');
   std::string_view interface_name = std::string_view(lower).substr(0, comma);
   if (interface_name.size() < 5 || interface_name.substr(0, 4) != "gpib" ||
-      !Number(interface_name.substr(4), 0, 99)) {
+      !WholeNumber(interface_name.substr(4), 0, 99)) {
     parse.Fail("expected the gateway's GPIB interface, as gpib0 or gpib0,ADDR, not \"" +
                std::string(part) + "\"");
     return false;
@@ -111,7 +94,7 @@ bool ParseDevicePart(NameParse& parse, std::string_view part, bool need_address)
     return !need_address;
   }
   std::string_view address = std::string_view(lower).substr(comma + 1);
-  std::optional<int> pad = Number(address, 1, 30);
+  std::optional<int> pad = WholeNumber(address, 1, 30);
   if (!pad) {
     parse.Fail("the address \"" + std::string(address) + "\" is not a number 1 to 30");
     return false;
@@ -202,7 +185,7 @@ std::optional<Vxi11Target> ParseVxi11Name(const std::string& text, std::string* 
       std::size_t slash = rest.find('/');
       std::string_view port =
           rest.substr(1, slash == std::string_view::npos ? rest.npos : slash - 1);
-      std::optional<int> number = Number(port, 1, 65535);
+      std::optional<int> number = WholeNumber(port, 1, 65535);
       if (!number) return fail("the port \"" + std::string(port) + "\" is not a number 1 to 65535");
       parse.target.port = *number;
       rest.remove_prefix(1 + port.size());
@@ -517,22 +500,7 @@ void Vxi11Driver::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* result
     }
     found = *searched;
   }
-  // Address 0 is the controller itself, which always listens.
-  std::vector<int> answer;
-  for (int pad : listed)
-    if (pad == 0 || std::find(found.begin(), found.end(), pad) != found.end())
-      answer.push_back(pad);
-  int count = static_cast<int>(answer.size());
-  for (int i = 0; i < std::min(count, limit); ++i)
-    results[i] = static_cast<Addr4882_t>(answer[static_cast<std::size_t>(i)]);
-  bool instruments = std::any_of(answer.begin(), answer.end(), [](int pad) { return pad != 0; });
-  if (count > limit) {
-    Report(gpib::ERR, gpib::ETAB, limit);
-  } else if (!instruments) {
-    Report(gpib::ERR, gpib::EBUS, count);
-  } else {
-    Ok(gpib::CMPL, count);
-  }
+  ReportListeners(listed, found, results, limit);
 }
 
 int Vxi11Driver::ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {

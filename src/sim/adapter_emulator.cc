@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "link/tracing_driver.h"
+#include "platform/text.h"
 
 namespace kc {
 
@@ -23,42 +24,6 @@ constexpr long kReadChunk = 4096;
 constexpr int kMaxReadChunks = 256;
 // Bound on the technician's due actions done in one go.
 constexpr int kMaxDueActions = 1000;
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// A whole number lo..hi written as plain digits.
-std::optional<int> Number(const std::string& text, int lo, int hi) {
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
-    value = value * 10 + (c - '0');
-  }
-  if (value < lo || value > hi) return std::nullopt;
-  return value;
-}
-
-// The bus's time-out code nearest (on a log scale) to `ms`.
-int TimeoutCode(int ms) {
-  double wanted = std::log(std::max(ms, 1) / 1000.0);
-  int best = gpib::T1s;
-  double best_distance = 1e9;
-  for (int code = 1; code <= 17; ++code) {
-    double distance = std::fabs(std::log(gpib::TimeoutSeconds(code)) - wanted);
-    if (distance < best_distance) {
-      best = code;
-      best_distance = distance;
-    }
-  }
-  return best;
-}
-
-std::string Quoted(const std::string& data) {
-  return "\"" + TracingDriver::EscapeData(data.data(), static_cast<long>(data.size())) + "\"";
-}
 
 }  // namespace
 
@@ -156,7 +121,7 @@ void AdapterEmulator::Line(const std::string& line, bool command) {
 }
 
 int AdapterEmulator::Descriptor(int pad) {
-  int code = TimeoutCode(settings_.read_tmo_ms);
+  int code = gpib::TimeoutCodeNear(settings_.read_tmo_ms);
   auto found = descriptors_.find(pad);
   if (found == descriptors_.end()) {
     int ud = bus_.ibdev(0, pad, 0, code, 1, 0);
@@ -181,10 +146,10 @@ void AdapterEmulator::Data(const std::string& data) {
   std::string where = "write " + std::to_string(pad) + " ";
   if ((status & gpib::ERR) != 0) {
     Log(where + (error_ == gpib::ENOL ? "no listener" : "failed, error " + std::to_string(error_)) +
-        " " + Quoted(message));
+        " " + TracingDriver::Quoted(message));
     return;
   }
-  Log(where + Quoted(message));
+  Log(where + TracingDriver::Quoted(message));
   bool query = data.find('?') != std::string::npos;
   if (settings_.auto_read == 1 || settings_.auto_read == 3 || (settings_.auto_read == 2 && query))
     Read(pad);
@@ -205,7 +170,7 @@ void AdapterEmulator::Read(int pad) {
     Log("read " + std::to_string(pad) + " timed out");
     return;
   }
-  Log("read " + std::to_string(pad) + " " + Quoted(reply));
+  Log("read " + std::to_string(pad) + " " + TracingDriver::Quoted(reply));
   if (ended && settings_.eot_enable != 0) reply += static_cast<char>(settings_.eot_char);
   if (sink_) sink_(reply);
 }
@@ -261,7 +226,7 @@ std::string AdapterEmulator::Listeners(const std::vector<int>& wanted, const std
       if (trailing || i + 1 < count_long_) list += separator;
     }
   }
-  Log("find " + Quoted(list));
+  Log("find " + TracingDriver::Quoted(list));
   return list;
 }
 
@@ -279,7 +244,7 @@ void AdapterEmulator::Command(const std::string& line) {
       Answer(std::to_string(value));
       return true;
     }
-    std::optional<int> number = Number(args[0], lo, hi);
+    std::optional<int> number = WholeNumber(args[0], lo, hi);
     if (!number) {
       Answer(kInvalid);
       return false;
@@ -289,10 +254,10 @@ void AdapterEmulator::Command(const std::string& line) {
   };
   // An address and optional secondary address from args[first].
   auto address = [&](std::size_t first, int& pad, int& sad) {
-    std::optional<int> primary = Number(args[first], 0, kMaxAddress);
+    std::optional<int> primary = WholeNumber(args[first], 0, kMaxAddress);
     std::optional<int> secondary = 0;
     if (args.size() > first + 1)
-      secondary = Number(args[first + 1], kLowestSecondary, kHighestSecondary);
+      secondary = WholeNumber(args[first + 1], kLowestSecondary, kHighestSecondary);
     if (!primary || !secondary) {
       Answer(kInvalid);
       return false;
@@ -303,7 +268,7 @@ void AdapterEmulator::Command(const std::string& line) {
   };
   auto pad_list = [&](std::size_t first, std::vector<int>& pads) {
     for (std::size_t i = first; i < args.size(); ++i) {
-      std::optional<int> pad = Number(args[i], 1, kMaxAddress);
+      std::optional<int> pad = WholeNumber(args[i], 1, kMaxAddress);
       if (!pad) {
         Answer(kInvalid);
         return false;
@@ -343,7 +308,7 @@ void AdapterEmulator::Command(const std::string& line) {
   } else if (name == "read_tmo_ms") {
     setting(settings_.read_tmo_ms, 1, kLongestReadMs);
   } else if (name == "read") {
-    if (!args.empty() && Lower(args[0]) != "eoi" && !Number(args[0], 0, 255)) {
+    if (!args.empty() && Lower(args[0]) != "eoi" && !WholeNumber(args[0], 0, 255)) {
       Answer(kInvalid);
     } else {
       // The simulated devices end every reply with EOI: a read to an end

@@ -11,6 +11,7 @@
 #include <list>
 
 #include "link/tracing_driver.h"
+#include "platform/text.h"
 
 namespace kc {
 namespace {
@@ -22,29 +23,9 @@ constexpr std::size_t kMaxMessage = 1 << 16;
 // Bound on the technician's due actions done in one go.
 constexpr int kMaxDueActions = 1000;
 
-// The bus's time-out code nearest (on a log scale) to `ms`.
-int TimeoutCode(std::uint32_t ms) {
-  double wanted = std::log(std::max<double>(ms, 1) / 1000.0);
-  int best = gpib::T1s;
-  double best_distance = 1e9;
-  for (int code = 1; code <= 17; ++code) {
-    double distance = std::fabs(std::log(gpib::TimeoutSeconds(code)) - wanted);
-    if (distance < best_distance) {
-      best = code;
-      best_distance = distance;
-    }
-  }
-  return best;
-}
-
-std::string Quoted(const std::string& data) {
-  return "\"" + TracingDriver::EscapeData(data.data(), static_cast<long>(data.size())) + "\"";
-}
-
 // "gpibK" is the interface (kInterface), "gpibK,N[,S]" the device at N.
 std::optional<int> DeviceAddress(const std::string& name) {
-  std::string lower = name;
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string lower = Lower(name);
   if (lower.rfind("gpib", 0) != 0) return std::nullopt;
   std::size_t at = 4;
   auto number = [&](int most) -> std::optional<int> {
@@ -327,7 +308,7 @@ void Vxi11Gateway::DestroyLink(std::int32_t lid) {
 }
 
 int Vxi11Gateway::Descriptor(int pad, std::uint32_t ms) {
-  int code = TimeoutCode(ms);
+  int code = gpib::TimeoutCodeNear(ms);
   auto found = descriptors_.find(pad);
   if (found == descriptors_.end()) {
     int ud = bus_.ibdev(0, pad, 0, code, 1, 0);
@@ -362,10 +343,11 @@ vxi11::WriteResp Vxi11Gateway::Write(Link& link, const vxi11::WriteParms& parms)
                           static_cast<long>(message.size()));
   std::string where = "write " + std::to_string(link.pad) + " ";
   if ((status & gpib::ERR) != 0) {
-    Log(where + (error_ == gpib::ENOL ? "no listener " : "failed ") + Quoted(message));
+    Log(where + (error_ == gpib::ENOL ? "no listener " : "failed ") +
+        TracingDriver::Quoted(message));
     return {ErrorOf(status), 0};
   }
-  Log(where + Quoted(message));
+  Log(where + TracingDriver::Quoted(message));
   return {vxi11::kNoError, size};
 }
 
@@ -383,7 +365,7 @@ vxi11::ReadResp Vxi11Gateway::Read(Link& link, const vxi11::ReadParms& parms) {
     return resp;
   }
   buffer.resize(static_cast<std::size_t>(std::clamp<long>(count_long_, 0, wanted)));
-  Log(where + Quoted(buffer));
+  Log(where + TracingDriver::Quoted(buffer));
   resp.reason = (status & gpib::END) != 0 ? vxi11::kReasonEnd : vxi11::kReasonRequestCount;
   resp.data = std::move(buffer);
   return resp;
