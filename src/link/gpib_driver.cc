@@ -43,6 +43,19 @@ int GpibDriverBase::UnregisterGpibGlobalsForThread() {
   return 0;
 }
 
+bool GpibDriverBase::ListenerSearchArguments(int board, const Addr4882_t* pads,
+                                             const Addr4882_t* results, int limit) {
+  if (board != 0) {
+    Fail(gpib::ENEB);
+    return false;
+  }
+  if (pads == nullptr || results == nullptr || limit < 1) {
+    Fail(gpib::EARG);
+    return false;
+  }
+  return true;
+}
+
 void GpibDriverBase::ReportListeners(const std::vector<int>& listed, const std::vector<int>& found,
                                      Addr4882_t* results, int limit) {
   std::vector<int> answer;

@@ -91,6 +91,10 @@ class GpibDriverBase : public GpibDriver {
   int Report(int status, int error, long count);
   // ERR with `error`, nothing transferred.
   int Fail(int error) { return Report(gpib::ERR, error, 0); }
+  // What every listener search starts with: board 0, a list, room for an
+  // answer. When they do not hold the call fails (ENEB, EARG): false.
+  bool ListenerSearchArguments(int board, const Addr4882_t* pads, const Addr4882_t* results,
+                               int limit);
   // The end of a listener search: of the addresses `listed` (0, the
   // controller, always listens) those in `found`, written to `results` as
   // FindLstn does, with ETAB beyond `limit` and EBUS when no instrument is

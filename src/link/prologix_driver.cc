@@ -439,14 +439,7 @@ std::optional<std::vector<int>> PrologixDriver::SearchListeners(const std::vecto
 }
 
 void PrologixDriver::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* results, int limit) {
-  if (board != 0) {
-    Fail(gpib::ENEB);
-    return;
-  }
-  if (pads == nullptr || results == nullptr || limit < 1) {
-    Fail(gpib::EARG);
-    return;
-  }
+  if (!ListenerSearchArguments(board, pads, results, limit)) return;
   std::vector<int> listed;  // primary addresses in list order, no repeats
   for (int i = 0; pads[i] != gpib::NOADDR; ++i) {
     if (i > 255) {

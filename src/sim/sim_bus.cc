@@ -129,14 +129,7 @@ int SimBus::ibsre(int board, int v) {
 
 void SimBus::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* results, int limit) {
   Enter();
-  if (board != 0) {
-    Fail(gpib::ENEB);
-    return;
-  }
-  if (pads == nullptr || results == nullptr || limit < 1) {
-    Fail(gpib::EARG);
-    return;
-  }
+  if (!ListenerSearchArguments(board, pads, results, limit)) return;
   std::vector<Addr4882_t> list;
   bool any_device = false;
   for (int i = 0; i < kMaxAddressList && pads[i] != gpib::NOADDR; ++i) {
