@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/net_resolve.h"
+#include "link/net_io.h"
 
 namespace kc {
 
@@ -87,25 +87,9 @@ class AsioStream : public AdapterStream {
   // deadline passes, which makes the outcome a time-out.
   template <typename Start, typename Cancel>
   std::error_code Run(Deadline deadline, Start start, Cancel cancel, std::size_t* bytes) {
-    bool done = false;
     std::error_code result;
     std::size_t count = 0;
-    start([&done, &result, &count](const std::error_code& error, std::size_t n) {
-      done = true;
-      result = error;
-      count = n;
-    });
-    io_.restart();
-    if (std::chrono::steady_clock::now() < deadline) io_.run_until(deadline);
-    if (!done) {
-      io_.restart();
-      io_.poll();
-    }
-    if (!done) {
-      cancel();
-      io_.restart();
-      io_.run();  // runs the cancelled operation's handler, then runs out of work
-    }
+    RunUntil(io_, deadline, start, cancel, &result, &count);
     if (bytes != nullptr) *bytes = count;
     if (count > 0) return {};
     if (result == asio::error::operation_aborted) return TimedOut();

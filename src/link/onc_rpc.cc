@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "link/net_resolve.h"
+#include "link/net_io.h"
 
 namespace kc::rpc {
 namespace {
@@ -256,28 +256,15 @@ struct Client::Impl {
   // deadline passes; then it is cancelled and the outcome is a time-out.
   template <typename Start>
   std::error_code Run(Deadline deadline, Start start, std::size_t* bytes) {
-    bool done = false;
     std::error_code result;
     std::size_t count = 0;
-    start([&done, &result, &count](const std::error_code& error, std::size_t n) {
-      done = true;
-      result = error;
-      count = n;
-    });
-    io.restart();
-    if (std::chrono::steady_clock::now() < deadline) io.run_until(deadline);
-    if (!done) {
-      io.restart();
-      io.poll();
-    }
-    if (!done) {
+    auto cancel = [this] {
       std::error_code ignored;
       socket.cancel(ignored);
-      io.restart();
-      io.run();
-      if (!result || result == asio::error::operation_aborted)
-        result = std::make_error_code(std::errc::timed_out);
-    }
+    };
+    if (!RunUntil(io, deadline, start, cancel, &result, &count) &&
+        (!result || result == asio::error::operation_aborted))
+      result = std::make_error_code(std::errc::timed_out);
     if (bytes != nullptr) *bytes = count;
     return result;
   }

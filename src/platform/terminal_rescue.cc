@@ -86,7 +86,8 @@ TerminalRescue::~TerminalRescue() {
 
 void TerminalRescue::AddLeaveBytes(int out_fd, const char* text) {
   // A capability the terminal lacks reads as null or as (char*)-1.
-  if (text == nullptr || text == reinterpret_cast<const char*>(-1)) return;
+  const auto* absent = reinterpret_cast<const char*>(-1);  // NOLINT(performance-no-int-to-ptr)
+  if (text == nullptr || text == absent) return;
   std::size_t length = std::strlen(text);
   if (g_saved.leave_length + length >= sizeof g_saved.leave) return;
   g_saved.out_fd = out_fd;

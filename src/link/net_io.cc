@@ -1,4 +1,4 @@
-#include "link/net_resolve.h"
+#include "link/net_io.h"
 
 #include <asio/error.hpp>
 #include <asio/io_context.hpp>
