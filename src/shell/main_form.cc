@@ -2,10 +2,12 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "display/number_text.h"
 #include "kc_version.h"
 #include "shell/intro_form.h"
+#include "shell/sequence.h"
 
 namespace kc {
 
@@ -98,8 +100,12 @@ void MainForm::Form_Load() {
   double position = found == std::string::npos ? 0.0 : static_cast<double>(found + 1);
   ModelIndex = static_cast<Integer>(std::nearbyint(position / 5.0));
 
-  platform_.SetHint("Use the Bezel Buttons of the " + ModelText + " on GPIB address" +
-                    Str(ops_.DeviceAddress(dev)));
+  platform_.SetHint(Hint());
+}
+
+std::string MainForm::Hint() {
+  return "Use the Bezel Buttons of the " + ModelText + " on GPIB address" +
+         Str(ops_.DeviceAddress(dev));
 }
 
 void MainForm::Intro(Integer& seconds) {
@@ -129,6 +135,7 @@ void MainForm::Form_Activate() {
 
   Send("INIT GPI;PATH OFF;USE;BELL");
   ClearEvents();
+  Sequence sequence(*this, sequence_list);
 
   for (;;) {
     if ((LastButton < 4 && menu_code > 0) || LastButton > 200) {
@@ -149,8 +156,13 @@ void MainForm::Form_Activate() {
     Send(std::string("MESS 2:") + Q + page.upper + Q);
     Send(std::string("MESS 1:") + Q + page.lower + Q);
 
-    SRQWait();
-    Integer button = xEvent();
+    Integer button = 0;
+    if (std::optional<Integer> chosen = sequence.Choose(menu_page)) {
+      button = *chosen;
+    } else {
+      SRQWait();
+      button = xEvent();
+    }
     LastButton = button;
     menu_code = (menu_page - 1) * 5L + button;
 
@@ -258,7 +270,8 @@ Integer MainForm::xEvent() {
         result <= std::numeric_limits<Integer>::max())) {
     result = -449;
   }
-  return static_cast<Integer>(result);
+  last_event = static_cast<Integer>(result);
+  return last_event;
 }
 
 void MainForm::ClearEvents() {

@@ -4,12 +4,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "link/instrument_ops.h"
 #include "platform/platform.h"
 #include "platform/types.h"
 
 namespace kc {
+
+class RunRecorder;
 
 class MainForm {
  public:
@@ -64,6 +67,19 @@ class MainForm {
   Integer LastButton = 0;
   std::string CmdText;
   Single ResultTable[13][3] = {};
+
+  // The checkout record of the run; null while recording is off.
+  RunRecorder* recorder = nullptr;
+  // Checks to run in one go from the menu (shell/sequence.h); empty: none.
+  std::vector<std::string> sequence_list;
+  // The last event number xEvent read.
+  Integer last_event = 0;
+  // Verdicts shown so far (PassFail's texts): passes and fails.
+  int passes_shown = 0;
+  int fails_shown = 0;
+
+  // The hint line under the caption: the model and its GPIB address.
+  std::string Hint();
 
   static constexpr const char* kModelTable = "    2430 2430A2431L2432 2432A2439L2440";
   static constexpr const char* kReleaseMark = " (2026-12)";

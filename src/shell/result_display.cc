@@ -10,7 +10,9 @@ std::string MainForm::NrToStr(Single& value, Single& format) {
 }
 
 std::string MainForm::PassFail(Single margin) {
-  return kc::PassFail(margin);
+  std::string verdict = kc::PassFail(margin);
+  ++(verdict == "PASS" ? passes_shown : fails_shown);
+  return verdict;
 }
 
 void MainForm::BarGraph(Integer steps, Integer indent, Integer line, const std::string& text) {
