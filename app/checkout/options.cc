@@ -4,10 +4,30 @@
 #include <cctype>
 
 #include "platform/text.h"
+#include "shell/sequence.h"
 
 namespace kc {
 
 namespace {
+
+// The checks of a full checkout, comma-separated and wrapped to the help's width.
+std::string JoinedCheckout() {
+  std::string text;
+  std::size_t line_start = 0;
+  for (const std::string& name : FullCheckout()) {
+    if (!text.empty()) {
+      text += ",";
+      if (text.size() - line_start + name.size() > 72) {
+        text += "\n  ";
+        line_start = text.size() - 2;
+      } else {
+        text += " ";
+      }
+    }
+    text += name;
+  }
+  return text;
+}
 
 std::string HelpFooter() {
   std::string footer = BusHelp();
@@ -18,6 +38,15 @@ std::string HelpFooter() {
       "window's caption, hint, intro and every message box are written to standard\n"
       "output as tagged lines, boxes are answered from --answers (then OK/Cancel\n"
       "boxes get Cancel), and the instrument's last screen is printed at the end.\n"
+      "\n"
+      "--sequence runs the checks one after another, each started as if chosen\n"
+      "from the menu; without a LIST every check, in the order of a full\n"
+      "performance checkout:\n"
+      "  " +
+      JoinedCheckout() +
+      "\n"
+      "(ccd-cte and pos-effect name the same menu entry). MENU OFF twice in a check\n"
+      "asks whether to skip it (OK) or stop (Cancel); a box sums up at the end.\n"
       "\n"
       "kalventa-checkout report [RECORD.json ...] prints a checkout record's certificate\n"
       "(text, CSV or PDF; kalventa-checkout report --help).\n"
@@ -71,6 +100,18 @@ int ParseOptions(int argc, const char* const* argv, Options& options, std::ostre
   app.add_flag("--virtual-time", options.virtual_time,
                "Run on a virtual clock: waits pass at once");
   app.add_option("--trace", options.trace_file, "Write every driver call to FILE");
+  app.add_option_function<std::string>(
+         "--sequence",
+         [&options](const std::string& text) {
+           if (text.empty()) return;  // no list: the full checkout, below
+           auto names = ParseSequenceList(text);
+           if (auto* message = std::get_if<std::string>(&names))
+             throw CLI::ValidationError("--sequence", *message);
+           options.sequence = std::get<std::vector<std::string>>(names);
+         },
+         "Run the checks of LIST (menu names, comma-separated) in one go; all without LIST")
+      ->expected(0, 1)
+      ->type_name("[LIST]");
   app.add_flag("--show-screen", options.show_screen,
                "Without a terminal: print the instrument screen after every change");
   app.set_version_flag("--version", std::string(kProgramName) + " " + kProgramVersion,
@@ -86,6 +127,8 @@ int ParseOptions(int argc, const char* const* argv, Options& options, std::ostre
 
   std::string problem = TakeBenchOptions(app, options);
   if (!problem.empty()) return usage_error(problem);
+  // Given without a list: the full checkout.
+  if (app.count("--sequence") > 0 && options.sequence.empty()) options.sequence = FullCheckout();
   if (app.count("--trace") > 0 && options.trace_file.empty())
     return usage_error("--trace needs a file name");
   return -1;

@@ -1,9 +1,8 @@
 // The command line of kalventa-checkout:
 //
 //   kalventa-checkout [--bus BUS] [--sim-device ADDR=KIND]... [--operator SCRIPT]
-//                     [--fault NAME=VALUE]... [--seed N] [--answers LIST] [--virtual-time] [--trace
-//                     FILE]
-//                     [--show-screen] [--help] [--version]
+//                     [--fault NAME=VALUE]... [--seed N] [--answers LIST] [--virtual-time]
+//                     [--trace FILE] [--sequence [LIST]] [--show-screen] [--help] [--version]
 //
 // Everything is checked before anything touches a bus: a bad value gives a
 // message and the exit status 2. The bench options (--bus, --sim-device,
@@ -31,6 +30,8 @@ struct Options : BenchSettings {
   // Print the simulated instrument's screen after every change even without a
   // terminal.
   bool show_screen = false;
+  // Checks to run in one go from the menu (--sequence); empty: none.
+  std::vector<std::string> sequence;
 };
 
 // Reads the answers list "ok,cancel,...": the answers, or an error text.

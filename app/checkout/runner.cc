@@ -87,6 +87,7 @@ Outcome RunOnPlatform(const Options& options, Platform& platform, CursesPlatform
   GpibBinding gpib(*driver);
   InstrumentOps ops(gpib, platform);
   MainForm form(ops);
+  form.sequence_list = options.sequence;
   Outcome outcome;
   try {
     form.Run();
