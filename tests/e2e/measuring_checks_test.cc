@@ -5,7 +5,6 @@
 // screen is the last screen printed.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -183,29 +182,6 @@ TEST_F(MeasuringChecks, CommonModeRejectionWithAndWithoutTrimming) {
   EXPECT_EQ(Verdict(trimmed, 11), "PASS") << trimmed.Screen();
   EXPECT_LT(NumberAfter(trimmed.Line(9), "NORMAL:"), 20);
   EXPECT_LT(NumberAfter(trimmed.Line(8), "INVERTED:"), 20);
-}
-
-// The arguments of the command the README shows between `marker` comments:
-// continuation lines joined as the shell joins them, the program's path and
-// the redirection of standard input left out.
-std::vector<std::string> ReadmeCommand(const std::string& marker) {
-  std::ifstream file(std::string(KC_SOURCE_DIR) + "/README.md");
-  std::stringstream text;
-  text << file.rdbuf();
-  const std::string readme = text.str();
-  const std::string open = "<!-- " + marker + " -->\n```sh\n";
-  std::size_t begin = readme.find(open);
-  std::size_t end = readme.find("```\n<!-- /" + marker + " -->");
-  if (begin == std::string::npos || end == std::string::npos || end < begin) return {};
-  std::string command = readme.substr(begin + open.size(), end - begin - open.size());
-  for (std::size_t at; (at = command.find("\\\n")) != std::string::npos;) command.erase(at, 2);
-  std::istringstream words(command);
-  std::vector<std::string> args;
-  for (std::string word; words >> word;) args.push_back(word);
-  if (args.size() < 3 || args.front() != "build/kalventa-checkout" ||
-      args[args.size() - 2] != "<" || args.back() != "/dev/null")
-    return {};
-  return std::vector<std::string>(args.begin() + 1, args.end() - 2);
 }
 
 TEST_F(MeasuringChecks, TheReadmesWholeCheckoutPassesEveryCheckAndQuits) {

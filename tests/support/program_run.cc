@@ -57,6 +57,26 @@ std::string ProgramPath() {
   return access(path.c_str(), X_OK) == 0 ? path : std::string();
 }
 
+std::vector<std::string> ReadmeCommand(const std::string& marker) {
+  std::ifstream file(std::string(KC_SOURCE_DIR) + "/README.md");
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string readme = text.str();
+  const std::string open = "<!-- " + marker + " -->\n```sh\n";
+  std::size_t begin = readme.find(open);
+  std::size_t end = readme.find("```\n<!-- /" + marker + " -->");
+  if (begin == std::string::npos || end == std::string::npos || end < begin) return {};
+  std::string command = readme.substr(begin + open.size(), end - begin - open.size());
+  for (std::size_t at; (at = command.find("\\\n")) != std::string::npos;) command.erase(at, 2);
+  std::istringstream words(command);
+  std::vector<std::string> args;
+  for (std::string word; words >> word;) args.push_back(word);
+  if (args.size() < 3 || args.front() != "build/kalventa-checkout" ||
+      args[args.size() - 2] != "<" || args.back() != "/dev/null")
+    return {};
+  return std::vector<std::string>(args.begin() + 1, args.end() - 2);
+}
+
 ProgramRun RunProgram(const std::vector<std::string>& args) {
   ProgramRun run;
   std::string binary = ProgramPath();

@@ -26,6 +26,12 @@ struct ProgramRun {
 // The program's path from KC_BIN_DIR; empty when it is not built there.
 std::string ProgramPath();
 
+// The arguments of the command the README shows between `marker` comments
+// ("<!-- whole-checkout -->"): continuation lines joined as the shell joins
+// them, the program's path and the redirection of standard input left out.
+// Empty when there is no such command.
+std::vector<std::string> ReadmeCommand(const std::string& marker);
+
 // Runs the program with `args`; a run that hangs is killed after two minutes.
 ProgramRun RunProgram(const std::vector<std::string>& args);
 
