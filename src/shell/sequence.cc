@@ -44,21 +44,22 @@ const MenuEntry* FindMenuEntry(std::string_view name) {
   return nullptr;
 }
 
-// The page button to press on page `from` on the shortest way to page `to`.
+// The page button to press on page `from` on the shortest way to page `to`
+// (both 1 to 4).
 Integer PageButton(int from, int to) {
-  // The first button of the way to each page; 0 while the page is not reached.
-  std::array<int, 5> first{};
-  std::vector<int> reached{from};
-  first[static_cast<std::size_t>(from)] = -1;
-  for (std::size_t i = 0; i < reached.size(); ++i) {
+  // The first button of the way to each page reached; 0 while not reached.
+  int first[5] = {};
+  int reached[5] = {from};
+  int count = 1;
+  first[from] = -1;
+  for (int i = 0; i < count; ++i) {
     const int page = reached[i];
     for (int turn = 0; turn < 2; ++turn) {
       const int next = kPageTurns[page][turn];
-      if (next == 0 || first[static_cast<std::size_t>(next)] != 0) continue;
-      first[static_cast<std::size_t>(next)] =
-          page == from ? 4 + turn : first[static_cast<std::size_t>(page)];
-      if (next == to) return static_cast<Integer>(first[static_cast<std::size_t>(next)]);
-      reached.push_back(next);
+      if (next == 0 || first[next] != 0) continue;
+      first[next] = page == from ? 4 + turn : first[page];
+      if (next == to) return static_cast<Integer>(first[next]);
+      reached[count++] = next;
     }
   }
   return 4;
@@ -128,7 +129,7 @@ std::optional<Integer> Sequence::Choose(Integer menu_page) {
   form_.xEvent();
   const Step& step = steps_[next_];
   const auto page = static_cast<Integer>((step.menu_code - 1) / 5 + 1);
-  if (page != menu_page) return PageButton(menu_page, page);
+  if (page != menu_page) return menu_page >= 1 && menu_page <= 4 ? PageButton(menu_page, page) : 4;
 
   ++next_;
   form_.ops().platform().SetHint(Of(next_, steps_.size()) + ": " + step.title);
