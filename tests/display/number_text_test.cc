@@ -105,6 +105,8 @@ TEST(ValTest, LeadingNumberOfAReply) {
                         {"1e-999", 0},
                         {"." + std::string(80, '0') + "1", 0},
                         {"0.00000001e-99999999999", 0},
+                        // Far below the range (10^-61 and less) the reply is not parsed at all.
+                        {".01e-60", 0},
                         {"3.4e38", 3.4e38},
                         {std::string(300, '0') + "25e-1", 2.5},
                         {"0." + std::string(50, '0') + "1e52", 10}};
