@@ -4,6 +4,7 @@
 // bell.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -32,6 +33,9 @@ struct VerdictCase {
   // Screen lines (1 to 16) and their text, escapes as sent.
   std::map<int, std::string> lines;
   bool fails;
+  // Result cells as the check leaves them: row, column, value (a failed
+  // reading carries the fail mark, 1000 away from zero).
+  std::vector<std::array<float, 3>> cells = {};
 };
 
 // The technician's presses for each check, and where it keeps its fail mark.
@@ -221,7 +225,8 @@ std::vector<VerdictCase> Cases() {
        "2430A",
        {{"CURS?DISP:VAL", {"93.99", "94.04", "94.3", "-1.23"}}},
        Linearity(kFail, {"  93.9% " + kFail, "  94.0% PASS", "  94.3% PASS", "  -1.3% " + kFail}),
-       true},
+       true,
+       {{1, 1, 93.9f}, {2, 1, 94.0f}, {1, 2, 94.3f}, {2, 2, 1.3f}}},
       {"ccd_lin_empty_reading",
        "CCDlin",
        "2432",
@@ -231,8 +236,13 @@ std::vector<VerdictCase> Cases() {
       {"cmrr_one_pass_fails", "CMRR", "2440", Extremes({"-3", "-15"}, {"3", "15"}),
        CommonMode(kFail, " 12\\;V PASS", " 60\\;V " + kFail), true},
       // 50.4 fails the mark but its line shows 50 and passes; 50.6 shows 51.
-      {"cmrr_just_above_limit", "CMRR", "2440", Extremes({"-12.6", "-12.65"}, {"12.6", "12.65"}),
-       CommonMode(kFail, " 50\\;V PASS", " 51\\;V " + kFail), true},
+      {"cmrr_just_above_limit",
+       "CMRR",
+       "2440",
+       Extremes({"-12.6", "-12.65"}, {"12.6", "12.65"}),
+       CommonMode(kFail, " 50\\;V PASS", " 51\\;V " + kFail),
+       true,
+       {{1, 1, 50}, {1, 2, 51}}},
       // At 1 V/div and 5 V the limits are 4.86 V and 5.14 V.
       {"vert_acc_on_limits", "VertAcc", "2440",
        VertReadings({{16, Exact(4.86f)}, {17, Exact(5.14f)}}),
@@ -242,13 +252,23 @@ std::vector<VerdictCase> Cases() {
            {{16, Exact(std::nextafter(4.86f, 0.0f))}, {17, Exact(std::nextafter(5.14f, 9.0f))}}),
        Vert(kFail, 6, "    1\\$V     -2.8% " + kFail + "     2.8% " + kFail), true},
       // Outside 2 % + 0.04 div at 20 mV/div.
-      {"vert_acc_three_percent", "VertAcc", "2440", VertReadings({{7, Exact(0.103f)}}),
-       Vert(kFail, 11, "    20\\;V     0.0% PASS     3.0% " + kFail), true},
+      {"vert_acc_three_percent",
+       "VertAcc",
+       "2440",
+       VertReadings({{7, Exact(0.103f)}}),
+       Vert(kFail, 11, "    20\\;V     0.0% PASS     3.0% " + kFail),
+       true,
+       {{4, 1, 0}, {4, 2, 1003}}},
       {"vert_acc_empty_reading", "VertAcc", "2440", VertReadings({{0, ""}}),
        Vert(kFail, 14, "    2\\;V   -100.0% " + kFail + "     0.0% PASS"), true},
       // An inverted reading must not read back as a pass.
-      {"vert_acc_inverted", "VertAcc", "2440", VertReadings({{0, "-0.01"}, {1, "-0.05"}}),
-       Vert(kFail, 14, "    2\\;V   -200.0% " + kFail + "  -600.0% " + kFail), true},
+      {"vert_acc_inverted",
+       "VertAcc",
+       "2440",
+       VertReadings({{0, "-0.01"}, {1, "-0.05"}}),
+       Vert(kFail, 14, "    2\\;V   -200.0% " + kFail + "  -600.0% " + kFail),
+       true,
+       {{1, 1, -1200}, {1, 2, -1600}}},
   };
 }
 
@@ -263,6 +283,10 @@ TEST_P(VerdictTest, ResultLinesMarkAndBell) {
   }
   EXPECT_EQ(form().ResultTable[traits.row][1], c.fails ? 1 : 0);
   EXPECT_EQ(new_bells(), traits.bells + (c.fails ? 1 : 0));
+  for (const auto& [row, col, value] : c.cells) {
+    EXPECT_NEAR(form().ResultTable[static_cast<int>(row)][static_cast<int>(col)], value, 1E-2)
+        << "cell " << row << ", " << col;
+  }
   // Nothing that could not be divided or written reaches the instrument.
   for (const std::string& message : received()) {
     EXPECT_EQ(message.find("inf"), std::string::npos) << message;

@@ -65,6 +65,7 @@ TEST(NrToStrTest, TextAndTheCallersVariables) {
                         {-FLT_MAX, 6.1f, "-3402823" + std::string(32, '0'), FLT_MAX},
                         {FLT_MAX, 1.96f, "3402823" + std::string(32, '0'), FLT_MAX},
                         // Widths beyond any screen are cut.
+                        {5, 254.1f, Blanks(253) + "5.0", 5},
                         {5, 1000, Blanks(254) + "5", 5},
                         {5, -inf, Blanks(254) + "5", 5}};
   for (const Case& c : cases) {
