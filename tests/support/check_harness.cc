@@ -83,13 +83,14 @@ Transcript ReadTranscript(const std::string& name) {
       t.sent.push_back(rest);
       ++asked[rest];
     } else if (word == "<") {
-      if (t.sent.empty()) return fail("a reply before any query"), t;
-      Stream& replies = t.replies[t.sent.back()];
       // Replies are used in order: a query answered here was answered each time before.
-      if (static_cast<int>(replies.size()) != asked[t.sent.back()] - 1) {
-        return fail("every earlier \"" + t.sent.back() + "\" needs its reply too"), t;
+      if (t.sent.empty()) {
+        fail("a reply before any query");
+      } else if (static_cast<int>(t.replies[t.sent.back()].size()) != asked[t.sent.back()] - 1) {
+        fail("every earlier \"" + t.sent.back() + "\" needs its reply too");
+      } else {
+        t.replies[t.sent.back()].push_back(rest);
       }
-      replies.push_back(rest);
     } else if (word == "press") {
       t.presses.push_back(rest);
       t.press_before.push_back(t.sent.size());
@@ -99,8 +100,10 @@ Transcript ReadTranscript(const std::string& name) {
       int steps = 0;
       int indent = 0;
       args >> steps >> indent;
+      // Each step stays a second.
+      const std::size_t first = t.sent.size();
       for (const std::string& step : Bar(steps, indent)) {
-        if (step != Bar(steps, indent).front()) t.waits[t.sent.size()] = 1;
+        if (t.sent.size() > first) t.waits[t.sent.size()] = 1;
         t.sent.push_back(step);
       }
     } else if (word == "expect") {
