@@ -181,6 +181,12 @@ std::vector<VerdictCase> Cases() {
        true},
       // The overall verdict on the signed reading, the lines on the rounded
       // magnitude; limits 4.0 (charge transfer) and 8.0 (position effect).
+      {"ccd_cte_on_limit",
+       "CCDcte",
+       "2430A",
+       {{"CURS?DISP:VAL", {"4.0", "1.0"}}},
+       Ccd(kCte, p, "  4.0% PASS", "  1.0% PASS"),
+       false},
       {"ccd_cte_above_limit",
        "CCDcte",
        "2430A",

@@ -26,9 +26,8 @@ class MeasuringChecks : public ::testing::Test {
 // continuation lines joined as the shell joins them, the program's path and
 // the redirection of standard input left out.
 std::vector<std::string> ReadmeCommand(const std::string& marker) {
-  std::ifstream file(std::string(KC_SOURCE_DIR) + "/README.md");
   std::stringstream text;
-  text << file.rdbuf();
+  text << std::ifstream(std::string(KC_SOURCE_DIR) + "/README.md").rdbuf();
   const std::string readme = text.str();
   const std::string open = "<!-- " + marker + " -->\n```sh\n";
   std::size_t begin = readme.find(open);

@@ -19,10 +19,6 @@ void RunTrigger(MainForm& form) {
   form.Trigger(button);
 }
 
-bool IsBell(const std::string& message) {
-  return message.starts_with("BELL;") || message.ends_with(";BELL");
-}
-
 }  // namespace
 
 Stream Bar(int steps, int indent, const std::string& text) {
@@ -205,7 +201,9 @@ void CheckTest::LeaveAtEveryPress(const Transcript& t) {
     EXPECT_EQ(RunCheck(t.check, t.model, script + "leave", t.replies), -1);
     const Stream head(t.sent.begin(), wait + 1);
     EXPECT_THAT(received(), ::testing::ElementsAreArray(head));
-    EXPECT_EQ(new_bells(), std::count_if(head.begin(), head.end(), IsBell));
+    EXPECT_EQ(new_bells(), std::count_if(head.begin(), head.end(), [](const std::string& m) {
+                return m.starts_with("BELL;") || m.ends_with(";BELL");
+              }));
   }
 }
 
