@@ -1,127 +1,119 @@
 // The checkout shell on the simulated bus: start-up and identification, the
-// bezel menu, the bezel-event procedures and closing. Expected command streams
-// are written out from the instrument dialogue, command by command.
+// bezel menu, the bar graph and the bezel-event procedures. Expected command
+// streams are written out from the instrument dialogue, command by command.
 #include "shell/main_form.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "shell/scripted_device.h"
 #include "sim/sim_bus.h"
-#include "support/checkout_bench.h"
+#include "support/check_harness.h"
 #include "support/test_platform.h"
-#include "support/traced_form.h"
 
 namespace kc {
 namespace {
 
-using Stream = std::vector<std::string>;
-
-const std::string kFrameRow = [] {
-  std::string row = "\"";
-  for (int i = 0; i < 40; ++i) row += "\\0";
-  return row + "\"";
-}();
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
 
 Stream TitleScreen() {
+  std::string frame = "\"";
+  for (int i = 0; i < 40; ++i) frame += "\\0";
+  frame += "\"";
   return {"INIT PANEL;VMO CH1:OFF;ATR MOD:AUTO",
-          "MESS CLR,14:" + kFrameRow,
+          "MESS CLR,14:" + frame,
           "MESS 12:\"       *** KALVENTA CHECKOUT ***\"",
           "MESS 11:\"  *** 2.0 / 1994-2026 ***\"",
           "MESS 10:\"   GUIDED CHECKOUT FOR THE 2430 FAMILY\"",
-          "MESS 9:" + kFrameRow,
+          "MESS 9:" + frame,
           "MESS 5:\"  PRESS MENU OFF TWICE TO EXIT A TEST\""};
 }
 
-Stream Page(int page, bool variant_b = false) {
-  switch (page) {
-    case 1:
-      if (variant_b) {
-        return {"MESS 2:\"  ATTEN   POS     SAMPL   PAGE    QUIT\"",
-                "MESS 1:\"  COMP   EFFECT   SKEW    TWO\""};
-      }
-      return {"MESS 2:\"  ATTEN   CCD     SAMPL   PAGE    QUIT\"",
-              "MESS 1:\"  COMP    CTE     SKEW    TWO\""};
-    case 2:
-      return {"MESS 2:\"  CCD     VERT    CMRR    PAGE    PAGE\"",
-              "MESS 1:\"  LIN     ACC             THREE   ONE\""};
-    case 3:
-      return {"MESS 2:\" BAND-   TIMING   CALI-   PAGE    PAGE\"",
-              "MESS 1:\" WIDTH            BRATOR  FOUR    TWO  \""};
-    default:
-      return {"MESS 2:\"   A       B      EXT     PAGE    PAGE\"",
-              "MESS 1:\"  TRIG    TRIG   TRIGS    ONE     THREE\""};
+// Page 1 names the position effect check instead of CCD CTE from the 2431L on.
+Stream Page(int page, bool position_effect) {
+  static const std::vector<Stream> kPages = {
+      {"MESS 2:\"  ATTEN   CCD     SAMPL   PAGE    QUIT\"",
+       "MESS 1:\"  COMP    CTE     SKEW    TWO\""},
+      {"MESS 2:\"  CCD     VERT    CMRR    PAGE    PAGE\"",
+       "MESS 1:\"  LIN     ACC             THREE   ONE\""},
+      {"MESS 2:\" BAND-   TIMING   CALI-   PAGE    PAGE\"",
+       "MESS 1:\" WIDTH            BRATOR  FOUR    TWO  \""},
+      {"MESS 2:\"   A       B      EXT     PAGE    PAGE\"",
+       "MESS 1:\"  TRIG    TRIG   TRIGS    ONE     THREE\""}};
+  if (page == 1 && position_effect) {
+    return {"MESS 2:\"  ATTEN   POS     SAMPL   PAGE    QUIT\"",
+            "MESS 1:\"  COMP   EFFECT   SKEW    TWO\""};
   }
+  return kPages[static_cast<std::size_t>(page - 1)];
 }
 
 const Stream kClosing = {"MESS CLR,9:\"         *** CLOSING PROGRAM ***\"",
                          "INIT BOTH;CH1 COU:GND,POS:+.5", "VMO CH2;CH2 COU:GND,POS:-.5"};
 
-Stream Concat(std::initializer_list<Stream> parts) {
-  Stream all;
-  for (const Stream& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
 // Start-up as the oscilloscope sees it: the identification during the search
 // (asked twice when its identity holds "243" but not "244": once in the search
 // for "244", once in the search for "243"), the identity query, the menu's
 // preparation and its emptied event queue.
-Stream StartUp(bool answers_244 = true) {
+Stream StartUp(const std::string& model) {
   Stream stream = {"ID?", "ID?", "INIT GPI;PATH OFF;USE;BELL", "EVE?"};
-  if (!answers_244) stream.insert(stream.begin(), "ID?");
+  if (model.find("244") == std::string::npos) stream.insert(stream.begin(), "ID?");
   return stream;
 }
 
-TEST(StartUp, OpensTheInstrumentAndWritesCaptionIntroAndHint) {
-  CheckoutBench bench({.model = "2440", .address = 1, .operator_script = "b5"});
+bool PositionEffect(const std::string& model) {
+  return model != "2430" && model != "2430A";
+}
+
+struct StartCase {
+  const char* model;
+  int address;
+  int index;
+  std::vector<std::string> extra_devices;
+};
+
+class StartUpTest : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(StartUpTest, CaptionIntroHintModelAndMenuFollowTheIdentity) {
+  const StartCase& c = GetParam();
+  CheckoutBench bench({.model = c.model,
+                       .address = c.address,
+                       .operator_script = "b5",
+                       .extra_devices = c.extra_devices});
   EXPECT_EQ(bench.Run(), kExitClosed);
-  EXPECT_EQ(bench.received(),
-            Concat({StartUp(), TitleScreen(), Page(1, true), {"EVE?"}, kClosing}));
-  TestPlatform& platform = bench.platform();
+  EXPECT_EQ(bench.form().ModelText, c.model);
+  EXPECT_EQ(bench.form().ModelIndex, c.index);
+  EXPECT_EQ(bench.platform().hint, std::string("Use the Bezel Buttons of the ") + c.model +
+                                       " on GPIB address " + std::to_string(c.address));
+  Stream expected = StartUp(c.model);
+  for (const Stream& part : {TitleScreen(), Page(1, PositionEffect(c.model)), {"EVE?"}, kClosing}) {
+    expected.insert(expected.end(), part.begin(), part.end());
+  }
+  EXPECT_THAT(bench.received(), ElementsAreArray(expected));
+  EXPECT_THAT(bench.scope().errors(), IsEmpty());
+  const TestPlatform& platform = bench.platform();
   EXPECT_EQ(platform.caption.rfind("Kalventa Checkout, v2.0", 0), 0u) << platform.caption;
   EXPECT_EQ(platform.intro_text,
             "Kalventa Checkout, v2.0 / 1994-2026 - guided performance checkout over GPIB");
   EXPECT_NEAR(platform.intro_closed_at - platform.intro_opened_at, 2.0, 0.01);
-  EXPECT_EQ(platform.hint, "Use the Bezel Buttons of the 2440 on GPIB address 1");
-  EXPECT_EQ(bench.form().ModelText, "2440");
-  EXPECT_EQ(bench.form().ModelIndex, 7);
   EXPECT_TRUE(platform.boxes.empty());
 }
 
-TEST(StartUp, ModelIndexAndMenuVariantFollowTheIdentity) {
-  struct Case {
-    const char* model;
-    int address;
-    int index;
-    bool variant_b;
-  };
-  for (const Case& c :
-       {Case{"2430", 3, 1, false}, Case{"2430A", 7, 2, false}, Case{"2431L", 12, 3, true},
-        Case{"2432", 1, 4, true}, Case{"2432A", 30, 5, true}, Case{"2439L", 2, 6, true}}) {
-    SCOPED_TRACE(c.model);
-    CheckoutBench bench({.model = c.model, .address = c.address, .operator_script = "b5"});
-    EXPECT_EQ(bench.Run(), kExitClosed);
-    EXPECT_EQ(bench.form().ModelText, c.model);
-    EXPECT_EQ(bench.form().ModelIndex, c.index);
-    EXPECT_EQ(bench.platform().hint, std::string("Use the Bezel Buttons of the ") + c.model +
-                                         " on GPIB address " + std::to_string(c.address));
-    EXPECT_EQ(bench.received(),
-              Concat({StartUp(false), TitleScreen(), Page(1, c.variant_b), {"EVE?"}, kClosing}));
-  }
-}
-
-TEST(StartUp, PrefersThe244InstrumentWhenBothKindsAnswer) {
-  CheckoutBench bench(
-      {.model = "2440", .address = 9, .operator_script = "b5", .extra_devices = {"3=scope:2430"}});
-  EXPECT_EQ(bench.Run(), kExitClosed);
-  EXPECT_EQ(bench.platform().hint, "Use the Bezel Buttons of the 2440 on GPIB address 9");
-  EXPECT_EQ(bench.received(),
-            Concat({StartUp(), TitleScreen(), Page(1, true), {"EVE?"}, kClosing}));
-}
+// The 2440 is preferred when a 2430 answers too.
+INSTANTIATE_TEST_SUITE_P(
+    Models, StartUpTest,
+    ::testing::Values(StartCase{"2430", 3, 1, {}}, StartCase{"2430A", 7, 2, {}},
+                      StartCase{"2431L", 12, 3, {}}, StartCase{"2432", 1, 4, {}},
+                      StartCase{"2432A", 30, 5, {}}, StartCase{"2439L", 2, 6, {}},
+                      StartCase{"2440", 9, 7, {"3=scope:2430"}}),
+    [](const ::testing::TestParamInfo<StartCase>& case_info) {
+      return std::string("m") + case_info.param.model;
+    });
 
 // A bus assembled by hand, for the start-up failures and the event procedures.
 struct Rig {
@@ -137,36 +129,35 @@ struct Rig {
     bus.Attach(pad, std::move(device));
     return ref;
   }
-  int Run(const std::function<void()>& body) {
+  int Load() {
     try {
-      body();
+      form.Form_Load();
     } catch (const ProgramEnd& end) {
       return end.code;
     }
     return -1;
   }
+  // The one box shown, which must be critical.
+  std::string Box() {
+    if (platform.boxes.size() != 1) return "boxes: " + std::to_string(platform.boxes.size());
+    EXPECT_EQ(platform.boxes[0].icon, MsgIcon::kCritical);
+    return platform.boxes[0].title + ": " + platform.boxes[0].prompt;
+  }
 };
 
-TEST(StartUp, NoListenerEndsTheProgram) {
-  Rig rig;
-  EXPECT_EQ(rig.Run([&] { rig.form.Form_Load(); }), kExitFatal);
-  ASSERT_EQ(rig.platform.boxes.size(), 1u);
-  const RecordedBox& box = rig.platform.boxes[0];
-  EXPECT_EQ(box.prompt, "No listeners found.\n\nCorrect problem and restart.");
-  EXPECT_EQ(box.title, "Initialization Error 14");
-  EXPECT_EQ(box.icon, MsgIcon::kCritical);
-  EXPECT_EQ(box.buttons, MsgButtons::kOk);
-}
+TEST(StartUp, NoListenerOrTooManyEndTheProgram) {
+  Rig none;
+  EXPECT_EQ(none.Load(), kExitFatal);
+  EXPECT_EQ(none.Box(),
+            "Initialization Error 14: No listeners found.\n\nCorrect problem and restart.");
 
-TEST(StartUp, MoreListenersThanTheTableHoldsEndsTheProgram) {
-  Rig rig;
+  Rig many;
   std::vector<ScriptedDevice*> devices;
-  for (int pad = 1; pad <= 15; ++pad) devices.push_back(&rig.Add(pad));
-  EXPECT_EQ(rig.Run([&] { rig.form.Form_Load(); }), kExitFatal);
-  ASSERT_EQ(rig.platform.boxes.size(), 1u);
-  EXPECT_EQ(rig.platform.boxes[0].prompt,
-            "Too many listeners found.\nMax 14 listeners allowed.\n\nCorrect problem and restart.");
-  EXPECT_EQ(rig.platform.boxes[0].title, "Initialization Error 20");
+  for (int pad = 1; pad <= 15; ++pad) devices.push_back(&many.Add(pad));
+  EXPECT_EQ(many.Load(), kExitFatal);
+  EXPECT_EQ(many.Box(),
+            "Initialization Error 20: Too many listeners found.\nMax 14 listeners allowed.\n\n"
+            "Correct problem and restart.");
   for (ScriptedDevice* device : devices) EXPECT_TRUE(device->received.empty());
 }
 
@@ -174,39 +165,29 @@ TEST(StartUp, NoMatchingIdentityShowsTheRepliesAndEnds) {
   Rig rig;
   ScriptedDevice& other = rig.Add(4);
   other.defaults["ID?"] = "XY/1234,V1";
-  EXPECT_EQ(rig.Run([&] { rig.form.Form_Load(); }), kExitFatal);
+  EXPECT_EQ(rig.Load(), kExitFatal);
   // The search for "244" is silent; the one for "243" reports.
-  ASSERT_EQ(rig.platform.boxes.size(), 1u);
-  const RecordedBox& box = rig.platform.boxes[0];
-  EXPECT_EQ(box.prompt,
-            "ID Query: ID?\n\nExpected Response: 243\n\nReceived Response(s):\nXY/1234,V1\n\n"
-            "Correct the problem and restart. Program will end.");
-  EXPECT_EQ(box.title, "Expected Id-response from device not found" + std::string(40, ' '));
-  EXPECT_EQ(box.icon, MsgIcon::kCritical);
+  EXPECT_EQ(rig.Box(), "Expected Id-response from device not found" + std::string(40, ' ') +
+                           ": ID Query: ID?\n\nExpected Response: 243\n\nReceived Response(s):\n"
+                           "XY/1234,V1\n\nCorrect the problem and restart. Program will end.");
   EXPECT_EQ(other.received, (Stream{"ID?", "ID?"}));
   // One descriptor served both searches: cleared once per search.
   EXPECT_EQ(other.clears, 2);
 }
 
-TEST(StartUp, IdentityWithoutModelFieldEndsWithABox) {
-  Rig rig;
-  ScriptedDevice& scope = rig.Add(1);
-  scope.defaults["ID?"] = "2440";
-  EXPECT_EQ(rig.Run([&] { rig.form.Form_Load(); }), kExitFatal);
-  ASSERT_EQ(rig.platform.boxes.size(), 1u);
-  EXPECT_NE(rig.platform.boxes[0].prompt.find("Received Response: 2440"), std::string::npos);
-  EXPECT_EQ(rig.platform.boxes[0].icon, MsgIcon::kCritical);
-  EXPECT_EQ(scope.received, (Stream{"ID?", "ID?"}));
-}
+TEST(StartUp, IdentityFields) {
+  Rig bare;
+  bare.Add(1).defaults["ID?"] = "2440";
+  EXPECT_EQ(bare.Load(), kExitFatal);
+  EXPECT_NE(bare.Box().find("Received Response: 2440"), std::string::npos);
 
-TEST(StartUp, ReplyWithoutSlashKeepsTheWholeFirstField) {
-  Rig rig;
-  ScriptedDevice& scope = rig.Add(2);
-  scope.defaults["ID?"] = "SCOPE 2440,V1";
-  EXPECT_EQ(rig.Run([&] { rig.form.Form_Load(); }), -1);
-  EXPECT_EQ(rig.form.ModelText, "SCOPE 2440");
-  EXPECT_EQ(rig.form.ModelIndex, 0);
-  EXPECT_EQ(rig.platform.hint, "Use the Bezel Buttons of the SCOPE 2440 on GPIB address 2");
+  // Without a slash the whole first field is the model.
+  Rig other;
+  other.Add(2).defaults["ID?"] = "SCOPE 2440,V1";
+  EXPECT_EQ(other.Load(), -1);
+  EXPECT_EQ(other.form.ModelText, "SCOPE 2440");
+  EXPECT_EQ(other.form.ModelIndex, 0);
+  EXPECT_EQ(other.platform.hint, "Use the Bezel Buttons of the SCOPE 2440 on GPIB address 2");
 }
 
 TEST(Intro, ZeroSecondsShowsNothingAndAClickClosesItEarly) {
@@ -225,82 +206,61 @@ TEST(Intro, ZeroSecondsShowsNothingAndAClickClosesItEarly) {
   EXPECT_FALSE(rig.platform.intro_shown);
 }
 
-TEST(Menu, PageChangesDrawNoTitleScreen) {
-  // Page 1 button 4 to page 2, button 5 back to page 1, QUIT.
-  CheckoutBench bench({.model = "2430A", .operator_script = "b4,b5,b5"});
-  EXPECT_EQ(bench.Run(), kExitClosed);
-  EXPECT_EQ(bench.received(), Concat({StartUp(false),
-                                      TitleScreen(),
-                                      Page(1),
-                                      {"EVE?"},
-                                      Page(2),
-                                      {"EVE?"},
-                                      Page(1),
-                                      {"EVE?"},
-                                      kClosing}));
+struct MenuCase {
+  const char* name;
+  const char* model;
+  const char* script;
+  Stream event_replies;
+  std::vector<int> pages;  // drawn in turn, each followed by its wait
+  int code;
+  Integer last_button;
+};
+
+class MenuTest : public ::testing::TestWithParam<MenuCase> {};
+
+TEST_P(MenuTest, PagesWithoutTitleScreens) {
+  const MenuCase& c = GetParam();
+  CheckoutBench bench({.model = c.model, .operator_script = c.script});
+  if (!c.event_replies.empty()) bench.scope().SetReplies("EVE?", c.event_replies);
+  EXPECT_EQ(bench.Run(), c.code);
+  Stream expected = StartUp(c.model);
+  const Stream title = TitleScreen();
+  expected.insert(expected.end(), title.begin(), title.end());
+  for (int page : c.pages) {
+    for (const std::string& line : Page(page, PositionEffect(c.model))) expected.push_back(line);
+    expected.push_back("EVE?");
+  }
+  // A script that runs out ends the run at the wait of its last page.
+  if (c.code == kExitOperatorDone) expected.pop_back();
+  if (c.code == kExitClosed) expected.insert(expected.end(), kClosing.begin(), kClosing.end());
+  EXPECT_THAT(bench.received(), ElementsAreArray(expected));
+  EXPECT_EQ(bench.form().LastButton, c.last_button);
+  EXPECT_THAT(bench.scope().errors(), IsEmpty());
 }
 
-TEST(Menu, WalksAllFourPages) {
-  // 1 -> 2 -> 3 -> 4 -> 3 -> 2 -> 1, then QUIT.
-  CheckoutBench bench({.model = "2432", .operator_script = "b4,b4,b4,b5,b5,b5,b5"});
-  EXPECT_EQ(bench.Run(), kExitClosed);
-  EXPECT_EQ(bench.received(), Concat({StartUp(false),
-                                      TitleScreen(),
-                                      Page(1, true),
-                                      {"EVE?"},
-                                      Page(2),
-                                      {"EVE?"},
-                                      Page(3),
-                                      {"EVE?"},
-                                      Page(4),
-                                      {"EVE?"},
-                                      Page(3),
-                                      {"EVE?"},
-                                      Page(2),
-                                      {"EVE?"},
-                                      Page(1, true),
-                                      {"EVE?"},
-                                      kClosing}));
-}
-
-TEST(Menu, LeaveEventEndsTheProgramFromAnyPage) {
-  CheckoutBench bench({.model = "2440", .operator_script = "b4,b4,leave"});
-  EXPECT_EQ(bench.Run(), kExitClosed);
-  EXPECT_EQ(bench.received(), Concat({StartUp(),
-                                      TitleScreen(),
-                                      Page(1, true),
-                                      {"EVE?"},
-                                      Page(2),
-                                      {"EVE?"},
-                                      Page(3),
-                                      {"EVE?"},
-                                      kClosing}));
-}
-
-TEST(Menu, EventWithoutMeaningRedrawsThePageOnly) {
-  CheckoutBench bench({.model = "2440", .operator_script = "b1,b5"});
-  // The press is reported as 449, button 0: no action, no title screen.
-  bench.scope().SetReplies("EVE?", {"0", "449"});
-  EXPECT_EQ(bench.Run(), kExitClosed);
-  EXPECT_EQ(
-      bench.received(),
-      Concat(
-          {StartUp(), TitleScreen(), Page(1, true), {"EVE?"}, Page(1, true), {"EVE?"}, kClosing}));
-}
-
-TEST(Menu, GarbledEventReplyIsAnEventWithoutMeaning) {
-  CheckoutBench bench({.model = "2440", .operator_script = "b1,b5"});
-  bench.scope().SetReplies("EVE?", {"0", "#?x"});
-  EXPECT_EQ(bench.Run(), kExitClosed);
-  EXPECT_EQ(bench.form().LastButton, 5);
-  EXPECT_EQ(
-      bench.received(),
-      Concat(
-          {StartUp(), TitleScreen(), Page(1, true), {"EVE?"}, Page(1, true), {"EVE?"}, kClosing}));
-}
+// The first EVE? reply is the menu's emptied queue; 449 is button 0, which
+// only draws the page again, and so does a garbled reply.
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, MenuTest,
+    ::testing::Values(
+        MenuCase{"page_two_and_back", "2430A", "b4,b5,b5", {}, {1, 2, 1}, kExitClosed, 5},
+        MenuCase{"all_four_pages",
+                 "2432",
+                 "b4,b4,b4,b5,b5,b5,b5",
+                 {},
+                 {1, 2, 3, 4, 3, 2, 1},
+                 kExitClosed,
+                 5},
+        MenuCase{"leave_from_page_three", "2440", "b4,b4,leave", {}, {1, 2, 3}, kExitClosed, 201},
+        MenuCase{"button_zero", "2440", "b1,b5", {"0", "449"}, {1, 1}, kExitClosed, 5},
+        MenuCase{"garbled_event", "2440", "b1,b5", {"0", "#?x"}, {1, 1}, kExitClosed, 5},
+        MenuCase{"script_runs_out", "2440", "b4", {}, {1, 2}, kExitOperatorDone, 4}),
+    [](const ::testing::TestParamInfo<MenuCase>& case_info) {
+      return std::string(case_info.param.name);
+    });
 
 TEST(Menu, ResultTableColumnsOneAndTwoAreClearedBeforeEveryDrawing) {
-  CheckoutBench bench({.model = "2440", .operator_script = "b5"});
+  CheckoutBench bench({.operator_script = "b5"});
   MainForm& form = bench.form();
   for (int row = 0; row <= 12; ++row) {
     for (int col = 0; col <= 2; ++col)
@@ -310,56 +270,9 @@ TEST(Menu, ResultTableColumnsOneAndTwoAreClearedBeforeEveryDrawing) {
   for (int row = 0; row <= 12; ++row) {
     SCOPED_TRACE(row);
     EXPECT_EQ(form.ResultTable[row][0], static_cast<Single>(row + 1));
-    if (row == 0) {
-      EXPECT_EQ(form.ResultTable[0][1], 2.0f);
-      EXPECT_EQ(form.ResultTable[0][2], 3.0f);
-    } else {
-      EXPECT_EQ(form.ResultTable[row][1], 0.0f);
-      EXPECT_EQ(form.ResultTable[row][2], 0.0f);
-    }
+    EXPECT_EQ(form.ResultTable[row][1], row == 0 ? 2.0f : 0.0f);
+    EXPECT_EQ(form.ResultTable[row][2], row == 0 ? 3.0f : 0.0f);
   }
-}
-
-TEST(Menu, ScriptRunningOutEndsTheRunWithItsOwnCode) {
-  CheckoutBench bench({.model = "2440", .operator_script = "b4"});
-  EXPECT_EQ(bench.Run(), kExitOperatorDone);
-  EXPECT_EQ(bench.received(), Concat({StartUp(), TitleScreen(), Page(1, true), {"EVE?"}, Page(2)}));
-}
-
-TEST(Closing, QuitShowsTheNoticeWaitsTwoSecondsAndRestsTheChannels) {
-  CheckoutBench bench({.model = "2440", .operator_script = "b5"});
-  EXPECT_EQ(bench.Run(), kExitClosed);
-  EXPECT_EQ(bench.form().CmdText, "INIT BOTH;CH1 COU:GND,POS:+.5");
-  // The intro (2 s), the identity query and the event queries (0.1 s each),
-  // then the closing notice's two seconds.
-  double elapsed = bench.platform().virtual_clock().Elapsed();
-  EXPECT_GT(elapsed, 4.2);
-  EXPECT_LT(elapsed, 4.5);
-}
-
-TEST(Closing, CloseRequestDuringADelayRunsTheClosingSequence) {
-  CheckoutBench bench({.model = "2440", .operator_script = "b5"});
-  // The identity query's 0.1 s wait begins right after the 2 s intro.
-  bench.platform().close_at = 2.05;
-  EXPECT_EQ(bench.Run(), kExitInterrupted);
-  EXPECT_EQ(bench.received(), Concat({{"ID?", "ID?"}, kClosing}));
-}
-
-TEST(Closing, CloseRequestWhileWaitingForTheTechnician) {
-  CheckoutBench bench({.model = "2440", .operator_script = "b5@60"});
-  bench.platform().close_at = 10;
-  EXPECT_EQ(bench.Run(), kExitInterrupted);
-  EXPECT_EQ(bench.received(), Concat({StartUp(), TitleScreen(), Page(1, true), kClosing}));
-  EXPECT_NEAR(bench.platform().virtual_clock().Elapsed(), 12.0, 0.05);
-}
-
-TEST(Closing, SecondCloseRequestDuringTheClosingSequenceChangesNothing) {
-  CheckoutBench bench({.model = "2440", .operator_script = "b5"});
-  bench.platform().close_at = 3.0;  // inside the closing notice's two seconds
-  // QUIT's own exit status stays.
-  EXPECT_EQ(bench.Run(), kExitClosed);
-  EXPECT_EQ(bench.received(),
-            Concat({StartUp(), TitleScreen(), Page(1, true), {"EVE?"}, kClosing}));
 }
 
 TEST(ResultDisplay, BarGraphWritesAStepASecondInTheCommandBuffer) {
@@ -376,14 +289,15 @@ TEST(ResultDisplay, BarGraphWritesAStepASecondInTheCommandBuffer) {
   const double start = bench.platform().clock().Elapsed();
   form.BarGraph(3, 1, 16, "W ");
   const auto writes = traced.Writes();
-  ASSERT_EQ(writes.size(), 3u);
-  EXPECT_EQ(writes[0].second, "MESS 16:\" W   \\M\"");
-  EXPECT_EQ(writes[1].second, "MESS 16:\" W \\M \\M\"");
-  EXPECT_EQ(writes[2].second, "MESS 16:\" W \\M\\M\\M\"");
-  EXPECT_EQ(form.CmdText, writes[2].second);
-  for (std::size_t i = 1; i < writes.size(); ++i) {
-    EXPECT_NEAR(writes[i].first - writes[i - 1].first, 1.0, 0.01) << "step " << i;
+  const Stream bar = Bar(3, 1, "W ");
+  ASSERT_EQ(writes.size(), bar.size());
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    EXPECT_EQ(writes[i].second, bar[i]);
+    if (i > 0) {
+      EXPECT_NEAR(writes[i].first - writes[i - 1].first, 1.0, 0.01) << "step " << i;
+    }
   }
+  EXPECT_EQ(form.CmdText, bar.back());
   // The last step waits its second too.
   EXPECT_NEAR(bench.platform().clock().Elapsed() - start, 3.0, 0.02);
 }
@@ -393,7 +307,7 @@ struct EventRig : Rig {
   ScriptedDevice& scope = Add(1);
   EventRig() {
     scope.defaults["ID?"] = "AB/2440,V1";
-    EXPECT_EQ(Run([&] { form.Form_Load(); }), -1);
+    EXPECT_EQ(Load(), -1);
     scope.received.clear();
     scope.polls = 0;
   }
@@ -409,10 +323,9 @@ TEST(BezelEvents, WaitDrainsStaleStatusBytesBeforeWaiting) {
   rig.scope.poll_bytes = {16, 65};
   rig.form.SRQWait();
   EXPECT_EQ(rig.scope.polls, 1);
-}
 
-TEST(BezelEvents, WaitGivesUpDrainingAStuckRequest) {
-  EventRig rig;
+  // A request that never goes away is given up after 64 polls.
+  rig.scope.polls = 0;
   rig.scope.poll_bytes = std::deque<std::uint8_t>(1000, 65);
   rig.form.SRQWait();
   EXPECT_EQ(rig.scope.polls, 64);
@@ -437,32 +350,26 @@ TEST(BezelEvents, EventCodesBecomeButtonNumbers) {
 }
 
 TEST(BezelEvents, ClearEventsQueriesUntilTheQueueIsEmpty) {
-  EventRig rig;
-  rig.scope.replies["EVE?"] = {"451", "453", "0", "452"};
-  rig.form.ClearEvents();
-  EXPECT_EQ(rig.scope.received, (Stream{"EVE?", "EVE?", "EVE?"}));
-}
-
-TEST(BezelEvents, ClearEventsStopsOnAnEmptyOrNonNumericReply) {
-  EventRig rig;
-  rig.scope.replies["EVE?"] = {"451", "x"};
-  rig.form.ClearEvents();
-  EXPECT_EQ(rig.scope.received.size(), 2u);
-
+  struct Case {
+    Stream replies;
+    std::size_t queries;
+  };
+  // Until 0, a reply without digits, or the hundredth query.
+  for (const Case& c : {Case{{"451", "453", "0", "452"}, 3}, Case{{"451", "x"}, 2},
+                        Case{Stream(200, "451"), 100}}) {
+    EventRig rig;
+    rig.scope.replies["EVE?"] = {c.replies.begin(), c.replies.end()};
+    rig.form.ClearEvents();
+    EXPECT_EQ(rig.scope.received, Stream(c.queries, "EVE?"));
+    EXPECT_TRUE(rig.platform.boxes.empty());
+  }
   // A time-out: the "I/O Error" box, the empty reply, the loop ends.
-  rig.scope.received.clear();
+  EventRig rig;
   rig.scope.replies["EVE?"] = {"451"};
   rig.form.ClearEvents();
   EXPECT_EQ(rig.scope.received.size(), 2u);
   ASSERT_EQ(rig.platform.boxes.size(), 1u);
   EXPECT_EQ(rig.platform.boxes[0].title, "I/O Error");
-}
-
-TEST(BezelEvents, ClearEventsGivesUpOnAQueueThatNeverEmpties) {
-  EventRig rig;
-  rig.scope.defaults["EVE?"] = "451";
-  rig.form.ClearEvents();
-  EXPECT_EQ(rig.scope.received.size(), 100u);
 }
 
 }  // namespace

@@ -1,0 +1,28 @@
+// Every transcript under tests/transcripts, run on the simulated bench: the
+// whole command stream, the program's waits, what the check leaves behind, and
+// leaving at every press of its sweep.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "support/check_harness.h"
+
+namespace kc {
+namespace {
+
+class TranscriptTest : public CheckTest, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(TranscriptTest, RunsAsWritten) {
+  ExpectTranscript(ReadTranscript(GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Checks, TranscriptTest, ::testing::ValuesIn(TranscriptNames()),
+                         [](const ::testing::TestParamInfo<std::string>& case_info) {
+                           std::string name = case_info.param;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
+
+}  // namespace
+}  // namespace kc
