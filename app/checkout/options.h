@@ -31,6 +31,8 @@ struct Options : BenchSettings {
   // Print the simulated instrument's screen after every change even without a
   // terminal.
   bool show_screen = false;
+  // For the checkout record; empty when not known.
+  std::string serial, technician;
 };
 
 // Reads the answers list "ok,cancel,...": the answers, or an error text.

@@ -11,6 +11,8 @@
 
 namespace kc {
 
+class RunRecorder;
+
 class MainForm {
  public:
   explicit MainForm(InstrumentOps& ops);
@@ -64,6 +66,8 @@ class MainForm {
   Integer LastButton = 0;
   std::string CmdText;
   Single ResultTable[13][3] = {};
+  // The run's record; null while none is kept.
+  RunRecorder* recorder = nullptr;
 
   static constexpr const char* kModelTable = "    2430 2430A2431L2432 2432A2439L2440";
   static constexpr const char* kReleaseMark = " (2026-12)";
