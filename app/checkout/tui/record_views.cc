@@ -146,7 +146,7 @@ Rect DrawIdentityForm(const IdentityForm& form, Canvas& canvas) {
 }
 
 Rect DrawResults(const ResultsView& results, Canvas& canvas, int& page) {
-  // Room for the help with the lines in view, "(101-118 of 140)".
+  // Room for the help with the lines in view, "101-118 of 140".
   int longest = TextWidth(kResultsHelp) + 20;
   for (const std::string& line : results.lines) longest = std::max(longest, TextWidth(line));
   int width = std::min(canvas.width() - 2, longest + 4);
@@ -164,10 +164,11 @@ Rect DrawResults(const ResultsView& results, Canvas& canvas, int& page) {
     canvas.Put(box.row + 1 + i, box.col + 2, results.lines[static_cast<std::size_t>(top + i)],
                Style::kDialog, inner);
   }
+  // Which lines are in view comes first: a narrow window cuts the help.
   std::string help = kResultsHelp;
   if (total > page) {
-    help += "   (" + std::to_string(top + 1) + "-" + std::to_string(std::min(total, top + page)) +
-            " of " + std::to_string(total) + ")";
+    help = std::to_string(top + 1) + "-" + std::to_string(std::min(total, top + page)) + " of " +
+           std::to_string(total) + "   " + help;
   }
   canvas.Put(box.row + box.height - 2, box.col + 2, help, Style::kDialog, inner);
   return box;
