@@ -32,6 +32,8 @@ struct Options : BenchSettings {
   bool show_screen = false;
   // Checks to run in one go from the menu (--sequence); empty: none.
   std::vector<std::string> sequence;
+  // For the checkout record; empty when not known.
+  std::string serial, technician;
 };
 
 // Reads the answers list "ok,cancel,...": the answers, or an error text.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@
 #include "platform/exit_codes.h"
 #include "platform/headless_platform.h"
 #include "platform/terminal_platform.h"
+#include "record/run_recorder.h"
 #include "shell/main_form.h"
 #include "sim/bench_options.h"
 #include "sim/rig.h"
@@ -88,6 +90,20 @@ Outcome RunOnPlatform(const Options& options, Platform& platform, CursesPlatform
   InstrumentOps ops(gpib, platform);
   MainForm form(ops);
   form.sequence_list = options.sequence;
+  // While a record is kept the window asks, before the intro, for what the
+  // command line left out; then R shows the results so far and the status
+  // line where the record was saved after each check.
+  if (window != nullptr && form.recorder != nullptr && form.recorder->enabled()) {
+    RunRecorder* recorder = form.recorder;
+    std::string serial = options.serial;
+    std::string technician = options.technician;
+    window->AskIdentity(serial, technician);
+    recorder->SetSerial(serial);
+    recorder->SetTechnician(technician);
+    window->SetResultsSource(
+        [recorder] { return recorder->started() ? &recorder->record() : nullptr; },
+        [recorder] { return recorder->saved() ? recorder->file() : std::filesystem::path(); });
+  }
   Outcome outcome;
   try {
     form.Run();
@@ -95,6 +111,7 @@ Outcome RunOnPlatform(const Options& options, Platform& platform, CursesPlatform
     outcome.code = end.code;
     outcome.message = end.message;
   }
+  if (window != nullptr) window->SetResultsSource(nullptr, nullptr);
   platform.SetKeyHandler(nullptr);
   platform.SetCloseHandler(nullptr);
   // The window's notice line is gone with the window: the reason is printed

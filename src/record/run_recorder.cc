@@ -153,7 +153,8 @@ void RunRecorder::File() {
     }
   }
   std::string error;
-  if (WriteFileAtomically(file_, RecordToJson(run_), error) || warned_) return;
+  saved_ = WriteFileAtomically(file_, RecordToJson(run_), error);
+  if (saved_ || warned_) return;
   warned_ = true;
   if (warn_) warn_("checkout record not saved: " + error + " (the checkout goes on)");
 }

@@ -67,6 +67,8 @@ class RunRecorder {
   const RunRecord& record() const { return run_; }
   // The run's file once it has been chosen (at the first filing).
   const std::filesystem::path& file() const { return file_; }
+  // Whether the last filing was written.
+  bool saved() const { return saved_; }
 
  private:
   CheckRecord* OpenCheck();
@@ -79,6 +81,7 @@ class RunRecorder {
   bool started_ = false;
   bool check_open_ = false;
   bool warned_ = false;
+  bool saved_ = false;
   std::filesystem::path file_;
 };
 

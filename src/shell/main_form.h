@@ -67,7 +67,6 @@ class MainForm {
   Integer LastButton = 0;
   std::string CmdText;
   Single ResultTable[13][3] = {};
-
   // The checkout record of the run; null while recording is off.
   RunRecorder* recorder = nullptr;
   // Checks to run in one go from the menu (shell/sequence.h); empty: none.

@@ -171,6 +171,13 @@ void CursesPlatform::HandleMouse() {
   MEVENT event{};
   if (getmouse(&event) != OK) return;
   if ((event.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)) == 0) return;
+  // The form wants keys only; a click closes the results.
+  if (view_.identity) return;
+  if (view_.results && !view_.dialog) {
+    view_.results.reset();
+    dirty_ = true;
+    return;
+  }
   Hit hit = layout_.HitTest(event.y, event.x, view_.intro.has_value(), view_.dialog.has_value());
   switch (hit.target) {
     case Target::kNone:
@@ -210,6 +217,10 @@ void CursesPlatform::HandleKey(int key) {
     OnCtrlC();
     return;
   }
+  if (view_.identity) {
+    HandleFormKey(key);
+    return;
+  }
   if (view_.dialog) {
     DialogView& dialog = *view_.dialog;
     bool ok_cancel = dialog.buttons == MsgButtons::kOkCancel;
@@ -247,11 +258,18 @@ void CursesPlatform::HandleKey(int key) {
     }
     return;
   }
+  if (view_.results) {
+    HandleResultsKey(key);
+    return;
+  }
   if (view_.intro) {
     Click();
     return;
   }
-  if (key >= '1' && key <= '5') {
+  if ((key == 'r' || key == 'R') && results_source_) {
+    view_.results = ResultsView{ResultsLines(results_source_()), 0};
+    dirty_ = true;
+  } else if (key >= '1' && key <= '5') {
     PressButton(key - '0');
   } else if (key == 'm' || key == 'M') {
     PressButton(kMenuOffButton);
@@ -271,6 +289,7 @@ void CursesPlatform::Refresh() {
     panel.pressed = pressed;
     dirty_ = true;
   }
+  WatchRecord();
   std::string activity = activity_.Line(clock_.Elapsed());
   if (activity != panel.activity) {
     panel.activity = std::move(activity);

@@ -4,9 +4,10 @@
 // mirror of the message lines written to a real one (window.h draws it).
 //
 // Keys: 1..5 press the bezel buttons, M pressed twice is MENU OFF twice, U
-// pulls or replugs the simulated instrument's GPIB cable; in a dialog the
-// arrow keys and Tab choose a button, Enter takes it, Esc is Cancel (OK when
-// there is no Cancel). Any key or click closes the intro. The mouse presses
+// pulls or replugs the simulated instrument's GPIB cable, R shows the run's
+// results so far (when a record is kept); in a dialog the arrow keys and Tab
+// choose a button, Enter takes it, Esc is Cancel (OK when there is no
+// Cancel). Any key or click closes the intro. The mouse presses
 // the bezel buttons (or their labels), MENU OFF, the dialog buttons and the
 // caption's close mark.
 //
@@ -16,6 +17,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -84,6 +86,19 @@ class CursesPlatform : public Platform {
   // Drops the hooks into the run's bench (before the bench goes away).
   void ForgetBench();
 
+  // Before the intro, a form asks for each of the two left empty (Enter
+  // accepts a field, an empty one stays unknown; Esc skips the rest). Returns
+  // at once when both are known, and when the window closes.
+  void AskIdentity(std::string& serial, std::string& technician);
+  // The run's record: `results` gives it for the R key (null while nothing is
+  // recorded), `saved_file` where it was last saved (empty when the last
+  // filing failed). Each check that ends puts that file on the status line.
+  // Both nullptr: no record is kept (before the recorder goes away).
+  void SetResultsSource(std::function<const RunRecord*()> results,
+                        std::function<std::filesystem::path()> saved_file);
+  // The status line: the run's record was saved to `file` (empty: no line).
+  void ShowRecordSaved(const std::filesystem::path& file);
+
  private:
   using UiClock = std::chrono::steady_clock;
 
@@ -94,6 +109,10 @@ class CursesPlatform : public Platform {
   // key or click was handled. Returns early on any input.
   bool ReadInput(double seconds);
   void HandleKey(int key);
+  void HandleFormKey(int key);
+  void HandleResultsKey(int key);
+  // Looks at the run's record: a check ended, results changed.
+  void WatchRecord();
   void HandleMouse();
   void PressButton(int button);
   void OnCtrlC();
@@ -117,6 +136,12 @@ class CursesPlatform : public Platform {
   Layout layout_;
   std::function<PanelProbe()> probe_;
   std::function<void()> toggle_cable_;
+  std::function<const RunRecord*()> results_source_;
+  std::function<std::filesystem::path()> saved_file_;
+  // What the record held at the last look: checks ended, and a count that
+  // changes with every check, reading and ending.
+  int checks_ended_ = 0;
+  std::size_t record_events_ = 0;
   int bells_seen_ = -1;
   int pressed_ = 0;
   // Real-time ends of the short visual effects.

@@ -62,8 +62,18 @@ void DrawTooSmall(const WindowView& view, Canvas& canvas) {
   }
 }
 
-// The keys of the simulated front panel, shorter in a narrow terminal.
-std::string SimulatedHelp(int width) {
+// The keys of the simulated front panel, shorter in a narrow terminal; R
+// when the run's results can be shown.
+std::string SimulatedHelp(int width, bool results_key) {
+  if (results_key) {
+    for (const char* help :
+         {"1-5 bezel buttons   M twice: MENU OFF   U: GPIB cable   R: results   mouse: click a "
+          "button   Ctrl-C: close",
+          "1-5 bezel buttons  M twice: MENU OFF  U: GPIB cable  R: results  Ctrl-C: close"}) {
+      if (TextWidth(help) <= width) return help;
+    }
+    return "1-5 bezel  M twice: MENU OFF  U: cable  R: results  Ctrl-C: close";
+  }
   std::string help =
       "1-5 bezel buttons   M twice: MENU OFF   U: GPIB cable   mouse: click a button   "
       "Ctrl-C: close";
@@ -87,13 +97,18 @@ struct StatusLine {
 };
 
 // The lines under the panel in the order drawn, the few that fit kept.
-std::vector<StatusLine> StatusLines(const PanelView& panel, int width, int rows) {
+// When rows are short the settings line gives way to where the record was
+// saved.
+std::vector<StatusLine> StatusLines(const PanelView& panel, const std::string& record_saved,
+                                    int width, int rows) {
   std::vector<StatusLine> lines;
   bool simulated = panel.kind == PanelView::Kind::kSimulated;
   if (simulated) {
     lines.push_back({BenchLine(panel.bench, width), Style::kStatus, 1});
     lines.push_back({SettingsLine(panel.settings, width), Style::kStatus, 2});
   }
+  if (!record_saved.empty())
+    lines.push_back({RecordSavedLine(record_saved, width), Style::kStatus, 2});
   // The line for what goes on by itself is kept free when there is room, so
   // that the panel does not move when it comes and goes.
   if (panel.menu_off_once && simulated) {
@@ -110,13 +125,14 @@ std::vector<StatusLine> StatusLines(const PanelView& panel, int width, int rows)
   return lines;
 }
 
-void DrawPanel(const PanelView& panel, Canvas& canvas, Layout& layout) {
+void DrawPanel(const PanelView& panel, const std::string& record_saved, Canvas& canvas,
+               Layout& layout) {
   int width = canvas.width();
   // The rows between the hint and the key help: the frame, the status lines
   // that fit, a blank under the hint when there is one to spare, and what is
   // left shared above and below.
   int room = canvas.height() - 1 - kTopRows - kFrameHeight;
-  std::vector<StatusLine> lines = StatusLines(panel, width - 2, room);
+  std::vector<StatusLine> lines = StatusLines(panel, record_saved, width - 2, room);
   int spare = room - static_cast<int>(lines.size());
   int top = kTopRows + (spare > 0 ? 1 + (spare - 1) / 2 : 0);
   Rect frame{top, std::max(0, (width - kFrameWidth) / 2), kFrameHeight, kFrameWidth};
@@ -285,18 +301,23 @@ Layout DrawWindow(const WindowView& view, Canvas& canvas) {
   canvas.Put(0, width - 4, "[\u00d7]", Style::kCaptionClose);
   canvas.Put(1, 1, view.hint, Style::kHint, width - 2);
 
-  if (view.panel.kind != PanelView::Kind::kNone) DrawPanel(view.panel, canvas, layout);
+  if (view.panel.kind != PanelView::Kind::kNone)
+    DrawPanel(view.panel, view.record_saved, canvas, layout);
 
   std::string bottom = view.note;
   Style bottom_style = Style::kWarning;
   if (bottom.empty()) {
-    bottom =
-        view.panel.kind == PanelView::Kind::kSimulated ? SimulatedHelp(width - 2) : "Ctrl-C: close";
+    if (view.panel.kind == PanelView::Kind::kSimulated)
+      bottom = SimulatedHelp(width - 2, view.results_key);
+    else
+      bottom = view.results_key ? "R: results   Ctrl-C: close" : "Ctrl-C: close";
     bottom_style = Style::kHelp;
   }
   canvas.Put(height - 1, 1, bottom, bottom_style, width - 2);
 
   if (view.intro) DrawIntro(*view.intro, canvas, layout);
+  if (view.identity) layout.identity = DrawIdentityForm(*view.identity, canvas);
+  if (view.results) layout.results = DrawResults(*view.results, canvas, layout.results_page);
   if (view.dialog) DrawDialog(*view.dialog, canvas, layout);
   return layout;
 }

@@ -22,6 +22,7 @@
 
 #include "app/checkout/tui/canvas.h"
 #include "app/checkout/tui/panel_readout.h"
+#include "app/checkout/tui/record_views.h"
 #include "app/checkout/tui/screen.h"
 #include "platform/platform.h"
 
@@ -79,6 +80,15 @@ struct WindowView {
   std::optional<DialogView> dialog;
   // A note in place of the key help (the closing notice, an adapter's fault).
   std::string note;
+  // The form before the intro that asks for the run's serial number and
+  // technician.
+  std::optional<IdentityForm> identity;
+  // The run's results so far, over the panel; `results_key`: R opens them.
+  std::optional<ResultsView> results;
+  bool results_key = false;
+  // The file the run's record was last saved to (a status line under the
+  // panel; empty for none).
+  std::string record_saved;
 };
 
 // The window's own notice after the first MENU OFF (never sent to the
@@ -103,6 +113,9 @@ struct Layout {
   Rect dialog;
   Rect ok;
   Rect cancel;
+  Rect identity;
+  Rect results;
+  int results_page = 1;  // lines of the results in view
 
   Hit HitTest(int row, int col, bool intro_shown, bool dialog_shown) const;
 };
