@@ -6,13 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "checks/check_streams.h"
 #include "kc_version.h"
+#include "support/check_harness.h"
 #include "support/checkout_bench.h"
 #include "support/program_run.h"
 
 namespace kc {
 namespace {
+
+void Append(Stream& stream, const Stream& more) {
+  stream.insert(stream.end(), more.begin(), more.end());
+}
 
 bool Has(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -87,13 +91,13 @@ TEST(Sequence, SendsWhatTheSameChoicesByHandSendWithoutTheirWaits) {
                     "MESS CLR,16:\"CONNECT PG 506, 500\\;V STANDARD AMPLITUDE\"",
                     "MESS 15:\"TO CH1\"", ready, "EVE?", "MESS CLR;CURS FUN:V.T",
                     "CURS TPOS:ONE:387,TPOS:TWO:637", "ACQ MOD:AVG,NUMAV:128"});
-  Append(expected, PleaseWaitBar(5, 12));
+  Append(expected, Bar(5, 12));
   Append(expected, {"CURS?DISP:VAL", "CURS FUN:OFF;ACQ MOD:NOR;CH1 POS:-2",
                     "MESS CLR,16:\"CONNECT THE CALIBRATOR SIGNAL TO CH1\"",
                     "MESS 15:\"VIA A X1 PROBE OR APPROPRIATE ADAPTER\"", ready, "EVE?",
                     "VMO CH1;HOR ASEC:.5E-3;ACQ MOD:AVG;ATR LEV:0.2", "MESS CLR;CURS FUN:V.T",
                     "CURS TPOS:ONE:462,TPOS:TWO:562"});
-  Append(expected, PleaseWaitBar(5, 12));
+  Append(expected, Bar(5, 12));
   Append(
       expected,
       {"CURS?DISP:VAL", "VMO CH1:OFF;CURS FUN:OFF;MESS CLR",
