@@ -37,25 +37,14 @@ TEST_F(BenchHandTest, ConnectionPromptsLeadToTheirCables) {
     const char* bench;
   };
   const Case cases[] = {
-      {{"MESS CLR,16:\"CONNECT PG 506, 500\\;V STANDARD AMPLITUDE\"", "MESS 15:\"TO CH1\""},
-       "PG 506 standard amplitude 1 kHz 500 mV -> CH1"},
-      {{"MESS CLR,16:\"CONNECT THE CALIBRATOR SIGNAL TO CH1\"",
-        "MESS 15:\"VIA A X1 PROBE OR APPROPRIATE ADAPTER\""},
-       "calibrator 1 kHz -> CH1"},
       {{"MESS CLR,16:\"CONNECT PG 506, 10\\;V STANDARD AMPLITUDE\"", "MESS 15:\"TO CH1 AND CH2\""},
        "PG 506 standard amplitude 1 kHz 10 mV -> CH1; PG 506 standard amplitude 1 kHz 10 mV -> "
-       "CH2"},
-      {{"MESS CLR,16:\"CONNECT PG 506, 0.2V STANDARD AMPLITUDE\"", "MESS 15:\"TO CH1 AND CH2\""},
-       "PG 506 standard amplitude 1 kHz 200 mV -> CH1; PG 506 standard amplitude 1 kHz 200 mV -> "
        "CH2"},
       // 50-ohm sources adjusted on a 50-ohm input: the display's divisions
       // times the volts/division.
       {{"MESS CLR;CH1 VOL:.1,FIF;VMO CH1", "MESS CLR,16:\"CONNECT SG 504, 50 \\4H\\&, TO CH1\"",
         "MESS 15:\"ADJUST AMPLITUDE FOR 6 DIVISIONS P-P\""},
        "SG 504 50 kHz 600 mV -> CH1"},
-      {{"CH1 VOL:.01,FIF,POS:2.5", "MESS 16:\"CONNECT PG 506 FAST RISE, 1 MH\\&, TO CH1\"",
-        "MESS 15:\"ADJUST AMPLITUDE TO A 5 DIVISION DISPLAY\""},
-       "PG 506 fast rise 1 MHz 50 mV -> CH1"},
       // Into 1 Mohm the 50-ohm generator gives twice what it is set to.
       {{"CH1 VOL:.2,FIF:OFF", "MESS CLR,16:\"CONNECT SG 503, 50 \\4H\\&, TO CH1 AND EXT1\"",
         "MESS 15:\"ADJUST AMPLITUDE TO\"", "MESS 14:\"7 DIVISIONS P-P\""},
@@ -65,63 +54,12 @@ TEST_F(BenchHandTest, ConnectionPromptsLeadToTheirCables) {
         "MESS 15:\"THRU A 50\\J X5 ATT+TERM+15\\>F NORMALIZER\"",
         "MESS 14:\"ADJUST AMPLITUDE TO A 5 DIVISION DISPLAY\""},
        "PG 506 high amplitude 1 kHz 2.5 V /5 -> CH1"},
-      {{"MESS CLR,16:\"CONNECT TIMEMARK GENERATOR TO CH1\"",
-        "MESS 15:\"SET TIMEMARKERS TO 1 \\;S / ONE EVERY TWO DIVS\""},
-       "time marks 1 kHz 1 V -> CH1"},
   };
   for (const Case& c : cases) {
     Show({"INIT PANEL"});
     Show(c.commands);
     EXPECT_EQ(bench_.Describe(), c.bench) << c.commands.front();
   }
-}
-
-TEST_F(BenchHandTest, TheBandwidthDialogueMovesTheGeneratorAlong) {
-  Show({"MESS CLR;VMO CH1;CH1 FIF;CH2 FIF", "MESS CLR,16:\"CONNECT SG 503, 50 \\4H\\&, TO CH1\"",
-        "MESS 15:\"ADJUST AMPLITUDE FOR 6 DIVISIONS P-P\"",
-        "MESS 1:\"    PRESS ANY BEZEL BUTTON WHEN READY\""});
-  EXPECT_EQ(bench_.Describe(), "SG 503 50 kHz 600 mV -> CH1");
-  Show({"HOR ASEC:5E-9;ACQ REP:OFF", "MESS CLR,16:\"CHANGE THE FREQUENCY TO 150 MH\\&\""});
-  EXPECT_EQ(bench_.Describe(), "SG 503 150 MHz 600 mV -> CH1");
-  Show({"VMO CH1:OFF;HOR ASEC:5E-6", "MESS CLR,9:\"           MOVE SIGNAL TO CH2\"",
-        "MESS 1:\"    PRESS ANY BEZEL BUTTON WHEN READY\""});
-  EXPECT_EQ(bench_.Describe(), "SG 503 150 MHz 600 mV -> CH2");
-  // CH2 at another sensitivity: the amplitude follows the channel shown.
-  Show({"VMO CH2;ATR SOU:CH2;CH2 VOL:.2", "MESS CLR,16:\"CHANGE THE FREQUENCY TO 50 \\4H\\&\"",
-        "MESS 15:\"ADJUST AMPLITUDE FOR 6 DIVS\""});
-  EXPECT_EQ(bench_.Describe(), "SG 503 50 kHz 1.2 V -> CH2");
-}
-
-TEST_F(BenchHandTest, StandardAmplitudeSettingsAndOtherChanges) {
-  Show({"MESS CLR,16:\"CONNECT PG 506, 10\\;V STANDARD AMPLITUDE\"", "MESS 15:\"TO CH1 AND CH2\""});
-  struct Step {
-    const char* text;
-    double volts;
-  };
-  for (const Step& step : {Step{" 20\\;V", 0.02}, Step{" 100\\;V", 0.1}, Step{" 0.5V", 0.5},
-                           Step{" 1V", 1}, Step{" 20V", 20}}) {
-    Show({"BELL;MESS CLR;INTENSI REA:65",
-          std::string("MESS 9:\"          SET PG 506 TO") + step.text + "\""});
-    EXPECT_DOUBLE_EQ(bench_.Amplitude(BenchSource::kStandardAmplitude), step.volts) << step.text;
-  }
-  EXPECT_EQ(bench_.InputsOf(BenchSource::kStandardAmplitude),
-            (std::vector<BenchInput>{BenchInput::kCh1, BenchInput::kCh2}));
-
-  Show({"MESS CLR,16:\"CONNECT SG 503, 50 \\4H\\&, TO CH1 AND EXT1\"",
-        "MESS 16:\" MOVE THE SIGNAL FROM EXT1 TO EXT2\""});
-  EXPECT_EQ(bench_.InputsOf(BenchSource::kSineGenerator),
-            (std::vector<BenchInput>{BenchInput::kCh1, BenchInput::kExt2}));
-
-  Show({"MESS CLR,16:\"CONNECT TIMEMARK GENERATOR TO CH1\"",
-        "MESS CLR, 9:\"       CHANGE TIMEMARKERS TO 100 \\<S\""});
-  EXPECT_NEAR(bench_.Frequency(BenchSource::kTimeMarks), 1e4, 1e-6);
-  Show({"MESS CLR, 9:\"       CHANGE TIMEMARKERS TO 10 \\=S\""});
-  EXPECT_NEAR(bench_.Frequency(BenchSource::kTimeMarks), 1e8, 1e-3);
-
-  // Two cycles over ten divisions of 10 ns.
-  Show({"MESS CLR,16:\"CONNECT SG 503, 50 \\4H\\&, TO CH1 AND CH2\"", "HOR ASEC:1E-8",
-        "MESS 16:\"ADJUST FREQ FOR 2 CYCLES OVER THE SCREEN\""});
-  EXPECT_NEAR(bench_.Frequency(BenchSource::kSineGenerator), 20e6, 1e-3);
 }
 
 TEST_F(BenchHandTest, AnInstructionIsDoneOnceWhileShownAndAgainWhenShownAnew) {
@@ -212,14 +150,6 @@ TEST(VarTrimmer, LowersTheHigherChannelUntilTheTraceIsStraightest) {
   EXPECT_EQ(last, 3);
   EXPECT_DOUBLE_EQ(PeakToPeak({-1, 2.5, 0}), 3.5);
   EXPECT_DOUBLE_EQ(PeakToPeak({}), 0);
-}
-
-TEST(VarTrimmer, TheTrimTokenTakesNoDelay) {
-  std::string error;
-  auto steps = ScriptTechnician::Parse("b4,trim,b1", &error);
-  ASSERT_TRUE(steps.has_value()) << error;
-  EXPECT_EQ((*steps)[1].action, ScriptTechnician::Step::Action::kTrim);
-  EXPECT_EQ(ScriptTechnician::Check("trim@2"), "script token \"trim@2\": trim takes no delay");
 }
 
 }  // namespace
