@@ -1,17 +1,14 @@
 // The technician's hands: the prompts of the checks, written on the simulated
 // oscilloscope's screen as the program writes them, lead to the cables and
-// source settings a technician would make; the VAR trimmer finds the gain
-// match by watching the trace.
+// source settings a technician would make.
 #include "sim/bench_hand.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
-#include "sim/script_technician.h"
 #include "sim/sim_bench.h"
 #include "sim/sim_scope.h"
 
@@ -87,69 +84,6 @@ TEST_F(BenchHandTest, MenusTitlesAndResultsAskForNothing) {
         "MESS CLR,15:\"ADJUST AMPLITUDE TO\""});
   EXPECT_TRUE(hand_.log().empty());
   EXPECT_EQ(bench_.Describe(), "nothing connected");
-}
-
-// A channel pair whose CH1 gain is `mismatch` high; VAR lowers a gain by
-// 0.6 % per unit, a press moves it by half a unit.
-struct Pair {
-  double mismatch;
-  double var1 = 0;
-  double var2 = 0;
-  double Residue() const {
-    return std::fabs((1 + mismatch) * (1 - 0.006 * var1) - (1 - 0.006 * var2));
-  }
-  void Press(int button) {
-    if (button == 1) var1 = std::min(100.0, var1 + 0.5);
-    if (button == 2) var1 = std::max(0.0, var1 - 0.5);
-    if (button == 4) var2 = std::min(100.0, var2 + 0.5);
-    if (button == 5) var2 = std::max(0.0, var2 - 0.5);
-  }
-};
-
-std::vector<int> Trim(Pair& pair) {
-  VarTrimmer trimmer;
-  std::vector<int> presses;
-  for (int i = 0; i < 1000; ++i) {
-    int button = trimmer.Next(pair.Residue());
-    presses.push_back(button);
-    if (button == 3) break;
-    pair.Press(button);
-  }
-  return presses;
-}
-
-TEST(VarTrimmer, LowersTheHigherChannelUntilTheTraceIsStraightest) {
-  // CH1 3 % high: the match lies at VAR 4.85. Ten presses of button 1 reach
-  // 5.0 (0.09 % left), the eleventh (5.5, 0.4 % low) is worse and undone.
-  Pair high_ch1{0.03};
-  EXPECT_EQ(Trim(high_ch1), (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 3}));
-  EXPECT_DOUBLE_EQ(high_ch1.var1, 5.0);
-  EXPECT_LT(high_ch1.Residue(), 0.001);
-  EXPECT_DOUBLE_EQ(high_ch1.var2, 0);
-
-  // CH2 high: CH1's first press makes it worse, is undone, and CH2 is trimmed.
-  Pair high_ch2{-0.02};
-  std::vector<int> presses = Trim(high_ch2);
-  EXPECT_EQ(presses.front(), 1);
-  EXPECT_EQ(presses[1], 2);
-  EXPECT_EQ(presses.back(), 3);
-  EXPECT_DOUBLE_EQ(high_ch2.var1, 0);
-  EXPECT_NEAR(high_ch2.var2, 3.5, 0.5);
-  EXPECT_LT(high_ch2.Residue(), 0.002);
-
-  // Already matched: one try on each side, both undone.
-  Pair matched{0};
-  EXPECT_EQ(Trim(matched), (std::vector<int>{1, 2, 4, 5, 3}));
-  EXPECT_EQ(matched.var1, 0);
-  EXPECT_EQ(matched.var2, 0);
-
-  // A trace that never changes ends too.
-  VarTrimmer stuck;
-  int last = 0;
-  for (int i = 0; i < VarTrimmer::kMaxPresses + 2 && last != 3; ++i) last = stuck.Next(1.0);
-  EXPECT_EQ(last, 3);
-  EXPECT_DOUBLE_EQ(PeakToPeak({-1, 2.5, 0}), 3.5);
-  EXPECT_DOUBLE_EQ(PeakToPeak({}), 0);
 }
 
 }  // namespace

@@ -209,45 +209,6 @@ TEST_F(MeasurementTest, ExtremesAreWholeLevelsTwentyFivePerDivisionWithinStartAn
   EXPECT_EQ(Ask("MINI?"), "0");
 }
 
-TEST_F(MeasurementTest, BandwidthSetsTheSineAmplitudeAtTheTestFrequency) {
-  InstrumentTraits traits = Ideal();
-  traits.channel[0].bandwidth = 200e6;
-  Build(traits);
-  bench_.SetAmplitude(BenchSource::kSineGenerator, 0.6);
-  bench_.Connect(BenchSource::kSineGenerator, {BenchInput::kCh1});
-  scope_->Write("VMO CH1;CH1 FIF;HOR ASEC:5E-6;DAT SOU:CH1");
-  EXPECT_EQ(PeakToPeakLevels(), 150);
-  // At the -3 dB frequency: 150 / sqrt(2) = 106 levels; twice as far out
-  // (Gaussian response, 2^-(f/fc)^2/2) a quarter: 37.5 levels.
-  bench_.SetFrequency(BenchSource::kSineGenerator, 200e6);
-  scope_->Write("HOR ASEC:2E-9");
-  EXPECT_NEAR(PeakToPeakLevels(), 106, 1);
-  bench_.SetFrequency(BenchSource::kSineGenerator, 400e6);
-  EXPECT_NEAR(PeakToPeakLevels(), 37.5, 1);
-}
-
-TEST_F(MeasurementTest, PercentReadoutTakesItsReferenceFromNewRef) {
-  bench_.SetAmplitude(BenchSource::kStandardAmplitude, 0.2);
-  bench_.Connect(BenchSource::kStandardAmplitude, {BenchInput::kCh1});
-  // Averaged, the record keeps fractions of a level.
-  scope_->Write("VMO CH1;CH1 POS:-1;HOR ASE:.5E-4;ATR LEV:.02;ACQ MOD:AVG");
-  scope_->Write("CURS FUN:V.T;CURS UNI:VOL:PERC");
-  // Without a reference five divisions are 100 %: two divisions read 40 %.
-  EXPECT_EQ(Ask("CURS?DISP:VAL"), "40");
-  scope_->Write("CURS NEWR");
-  EXPECT_EQ(Ask("CURS?DISP:VAL"), "100");
-  bench_.SetAmplitude(BenchSource::kStandardAmplitude, 0.19);
-  EXPECT_EQ(Ask("CURS?DISP:VAL"), "95");
-  // Half a division is too small to be a reference: the old one stays.
-  bench_.SetAmplitude(BenchSource::kStandardAmplitude, 0.05);
-  scope_->Write("CURS NEWR");
-  EXPECT_EQ(Ask("CURS?DISP:VAL"), "25");
-  // INIT PANEL forgets it.
-  scope_->Write("INIT PANEL;VMO CH1;HOR ASE:.5E-4;ATR LEV:.01;ACQ MOD:AVG");
-  scope_->Write("CURS FUN:V.T;CURS UNI:VOL:PERC");
-  EXPECT_EQ(Ask("CURS?DISP:VAL"), "10");
-}
-
 TEST_F(MeasurementTest, RunSaveKeepsTheRecordUntilRunAcq) {
   InstrumentTraits traits = Ideal();
   traits.noise_levels = 1;

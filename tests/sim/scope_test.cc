@@ -64,6 +64,7 @@ TEST_F(ScopeTest, ShortenedFullAndBareKeywordsReachTheSameSetting) {
 }
 
 TEST_F(ScopeTest, InitPanelRestoresThePanelButKeepsTheGpibSettings) {
+  EXPECT_EQ(Send("ID?"), "ID AB/2440,V81.1\n");
   scope_.Write("PATH OFF;CH1 VOL:.002;ATR MOD:SGL;ACQ NUMAV:256");
   scope_.Write("INIT PANEL");
   EXPECT_EQ(scope_.Setting("CH1 VOL"), ".1");
@@ -74,32 +75,13 @@ TEST_F(ScopeTest, InitPanelRestoresThePanelButKeepsTheGpibSettings) {
 }
 
 TEST_F(ScopeTest, GarbageIsNotedAndIgnored) {
+  // clang-format off
   const Lines bad = {
-      "FOO 1",
-      "CH1 VOL:abc",
-      "CH1 VOL",
-      "CH1 VOL:1E999",
-      "CH1 VOL:0x10",
-      "ATR MOD:SLG",
-      "ATR FOO:1",
-      "VMO CH1:MAYBE",
-      "DLYT DLY:1",
-      "CURS TPOS:THREE:1",
-      "CURS NEWR:1",
-      "MESS 17:\"x\"",
-      "MESS 0:\"x\"",
-      "MESS 3:no quotes",
-      "MESS 3:\"unt",
-      "MESS",
-      "BELL 3",
-      "EXE",
-      "RUN FAST",
-      "START",
-      "ID",
-      "CH1 VOL:.1,,POS:1",
-      "?",
-      "\x01\x7f\xff",
-  };
+      "FOO 1", "CH1 VOL:abc", "CH1 VOL", "CH1 VOL:1E999", "CH1 VOL:0x10", "ATR MOD:SLG",
+      "ATR FOO:1", "VMO CH1:MAYBE", "DLYT DLY:1", "CURS TPOS:THREE:1", "CURS NEWR:1",
+      "MESS 17:\"x\"", "MESS 0:\"x\"", "MESS 3:no quotes", "MESS 3:\"unt", "MESS", "BELL 3",
+      "EXE", "RUN FAST", "START", "ID", "CH1 VOL:.1,,POS:1", "?", "\x01\x7f\xff"};
+  // clang-format on
   for (const std::string& message : bad) scope_.Write(message);
   EXPECT_EQ(scope_.errors().size(), bad.size());
   EXPECT_EQ(scope_.Setting("CH1 VOL"), ".1");
@@ -141,17 +123,19 @@ TEST_F(ScopeTest, MessageLinesKeepTheirTextsAndEscapesVerbatim) {
   EXPECT_EQ(scope_.errors(), Lines{});
 }
 
-TEST_F(ScopeTest, IdentityCarriesItsHeaderUntilPathOff) {
-  EXPECT_EQ(Send("ID?"), "ID AB/2440,V81.1\n");
-  scope_.Write("INIT GPI;PATH OFF;USE;BELL");
-  EXPECT_EQ(Send("ID?"), "AB/2440,V81.1\n");
-  SimScope other("2430A", clock_);
-  other.Write("ID?");
-  EXPECT_EQ(other.Talk(), "ID AB/2430A,V81.1\n");
-}
-
-TEST_F(ScopeTest, EventRegisterHoldsTheLatestPressAndMenuOffTwiceIsLeave) {
+TEST_F(ScopeTest, EventsRequestServiceOnceAndTheRegisterHoldsTheLatest) {
+  EXPECT_EQ(scope_.SerialPoll(), 0);
+  scope_.PressBezel(1);
+  EXPECT_TRUE(scope_.RequestingService());
+  EXPECT_EQ(scope_.SerialPoll(), 65);
+  EXPECT_FALSE(scope_.RequestingService());
+  EXPECT_EQ(scope_.SerialPoll(), 0);
+  // Reading the event leaves a request for the poll to clear.
   scope_.Write("PATH OFF");
+  EXPECT_EQ(Send("EVE?"), "450\n");
+  scope_.PressBezel(3);
+  EXPECT_EQ(Send("EVE?"), "452\n");
+  EXPECT_EQ(scope_.SerialPoll(), 65);
   EXPECT_EQ(Send("EVE?"), "0\n");
   scope_.PressBezel(2);
   scope_.PressBezel(4);
@@ -175,19 +159,6 @@ TEST_F(ScopeTest, EventRegisterHoldsTheLatestPressAndMenuOffTwiceIsLeave) {
   scope_.PressBezel(6);
   EXPECT_FALSE(scope_.RequestingService());
   EXPECT_EQ(Send("EVE?"), "0\n");
-}
-
-TEST_F(ScopeTest, SerialPollReportsAPendingRequestOnce) {
-  EXPECT_EQ(scope_.SerialPoll(), 0);
-  scope_.PressBezel(1);
-  EXPECT_TRUE(scope_.RequestingService());
-  EXPECT_EQ(scope_.SerialPoll(), 65);
-  EXPECT_FALSE(scope_.RequestingService());
-  EXPECT_EQ(scope_.SerialPoll(), 0);
-  // Reading the event leaves a request for the poll to clear.
-  scope_.PressBezel(2);
-  Send("EVE?");
-  EXPECT_EQ(scope_.SerialPoll(), 65);
 }
 
 TEST_F(ScopeTest, SelfCalibrationAndSingleSequenceEndWithAServiceRequest) {
