@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,21 +25,6 @@ using gpib::ERR;
 using gpib::RQS;
 using gpib::TIMO;
 using Found = std::array<Addr4882_t, 16>;
-
-// A test platform with a keyboard: keys arrive at chosen times during waits.
-class KeyPlatform : public TestPlatform {
- public:
-  KeyPlatform() : TestPlatform(0) {}
-  bool WaitIdle(double max_seconds) override {
-    bool close = TestPlatform::WaitIdle(max_seconds);
-    while (!keys.empty() && keys.front().first <= clock().Elapsed()) {
-      DeliverKey(keys.front().second);
-      keys.pop_front();
-    }
-    return close;
-  }
-  std::deque<std::pair<double, int>> keys;
-};
 
 class BusTest : public ::testing::Test {
  protected:
@@ -93,7 +77,7 @@ class BusTest : public ::testing::Test {
   }
   double Now() { return platform_.clock().Elapsed(); }
 
-  KeyPlatform platform_;
+  TestPlatform platform_{0};
   SimBus bus_{platform_};
   std::unique_ptr<ScriptTechnician> technician_;
   std::int32_t status_ = 0;
@@ -234,20 +218,6 @@ TEST_F(BusTest, ADelayedPressBeatsTheInstrumentsOwnRequestWhichBeatsAnUntimedSte
   EXPECT_EQ(Poll(ud), 65);
 }
 
-TEST_F(BusTest, ADelayedStepFallsDueWhileTheProgramOnlyPollsTheEventRegister) {
-  int ud = ScopeWithScript("b2@3.5");
-  Write(ud, "PATH OFF");
-  std::vector<std::string> events;
-  for (int second = 0; second <= 5; ++second) {
-    events.push_back(Query(ud, "EVE?"));
-    platform_.virtual_clock().Pass(1.0);
-  }
-  EXPECT_EQ(events, (std::vector<std::string>{"0\n", "0\n", "0\n", "0\n", "451\n", "0\n"}));
-  // Done at the first driver call after it fell due.
-  ASSERT_EQ(technician_->done().size(), 1u);
-  EXPECT_DOUBLE_EQ(technician_->done()[0].time, 4.0);
-}
-
 TEST_F(BusTest, NobodyAtTheInstrumentEndsAServiceWaitAndACloseRequestCutsItShort) {
   SimScope& scope = AddScope(1);
   int ud = Open(1);
@@ -259,25 +229,6 @@ TEST_F(BusTest, NobodyAtTheInstrumentEndsAServiceWaitAndACloseRequestCutsItShort
   EXPECT_EQ(bus_.ibwait(ud, RQS), CMPL);
   EXPECT_DOUBLE_EQ(Now(), 10.0);
   EXPECT_EQ(technician.remaining(), 1u);
-}
-
-TEST_F(BusTest, KeyboardKeysPressTheButtonsAndACloseRequestEndsTheWait) {
-  SimScope& scope = AddScope(1);
-  KeyboardTechnician technician(platform_, scope);
-  bus_.SetTechnician(&technician);
-  int ud = Open(1);
-  platform_.keys = {{0.5, 'x'}, {1.0, 'm'}, {1.5, 'M'}};
-  EXPECT_EQ(bus_.ibwait(ud, RQS), RQS | CMPL);
-  EXPECT_NEAR(Now(), 1.5, 1e-6);
-  EXPECT_EQ(scope.event(), 650);
-  Poll(ud);
-  platform_.keys = {{2.0, '4'}};
-  EXPECT_EQ(bus_.ibwait(ud, RQS), RQS | CMPL);
-  EXPECT_EQ(scope.event(), 453);
-  Poll(ud);
-  platform_.close_at = 3.0;
-  EXPECT_EQ(bus_.ibwait(ud, RQS), CMPL);
-  EXPECT_NEAR(Now(), 3.0, 1e-6);
 }
 
 }  // namespace

@@ -209,21 +209,6 @@ TEST_F(MeasurementTest, ExtremesAreWholeLevelsTwentyFivePerDivisionWithinStartAn
   EXPECT_EQ(Ask("MINI?"), "0");
 }
 
-TEST_F(MeasurementTest, RunSaveKeepsTheRecordUntilRunAcq) {
-  InstrumentTraits traits = Ideal();
-  traits.noise_levels = 1;
-  Build(traits);
-  bench_.SetAmplitude(BenchSource::kSineGenerator, 0.6);
-  bench_.Connect(BenchSource::kSineGenerator, {BenchInput::kCh1});
-  scope_->Write("VMO CH1;CH1 FIF;HOR ASEC:5E-6;DAT SOU:CH1;RUN SAVE");
-  double kept = PeakToPeakLevels();
-  bench_.SetAmplitude(BenchSource::kSineGenerator, 0.3);
-  scope_->Write("VMO CH1:OFF");
-  EXPECT_EQ(PeakToPeakLevels(), kept);
-  scope_->Write("RUN ACQ");
-  EXPECT_NEAR(PeakToPeakLevels(), 75, 5);
-}
-
 // Every characteristic of a set of traits but the per-setting gains, in
 // order: calibrator, tail, noise, setting span, then gain, drift, bandwidth,
 // delay and linearity of each channel.
@@ -274,30 +259,24 @@ TEST(Faults, EachFaultChangesExactlyItsCharacteristic) {
   EXPECT_DOUBLE_EQ(one.channel[0].gain_error, 0);
 }
 
+// The command line's unknown names and bad numbers are tested end to end;
+// here the forms it cannot show.
 TEST(Faults, BadFaultsAreRefusedWithTheValidNames) {
   const std::string names =
-      "(faults: ch1-gain, ch2-gain, calibrator, ch1-bandwidth, ch2-bandwidth, ccd-cte, "
+      " (faults: ch1-gain, ch2-gain, calibrator, ch1-bandwidth, ch2-bandwidth, ccd-cte, "
       "ch1-ccd-linearity, ch2-ccd-linearity, hf-mismatch, noise)";
-  struct Case {
-    const char* text;
-    const char* why;
-  };
-  const Case cases[] = {
-      {"ch3-gain=1", "unknown name \"ch3-gain\""},
+  const std::string setting = "the setting after \"@\" must be volts per division, such as 0.005";
+  const std::pair<std::string, std::string> cases[] = {
       {"ch1-gain", "expected NAME=VALUE"},
-      {"ch1-gain=abc", "the value must be a number"},
-      {"ch1-gain=", "the value must be a number"},
       {"ch1-gain=nan", "the value must be a number"},
-      {"ch1-gain=80", "the value of ch1-gain must lie from -50 to 50"},
       {"ch1-bandwidth=0", "the value of ch1-bandwidth must lie from 1 to 2000"},
       {"calibrator@0.1=1", "calibrator has no per-setting form"},
-      {"ch1-gain@0=1", "the setting after \"@\" must be volts per division, such as 0.005"},
-      {"ch1-gain@x=1", "the setting after \"@\" must be volts per division, such as 0.005"},
-  };
-  for (const Case& c : cases) {
+      {"ch1-gain@0=1", setting},
+      {"ch1-gain@x=1", setting}};
+  for (const auto& [text, why] : cases) {
     std::string error;
-    EXPECT_FALSE(ParseFault(c.text, &error).has_value()) << c.text;
-    EXPECT_EQ(error, std::string("bad fault \"") + c.text + "\": " + c.why + " " + names);
+    EXPECT_FALSE(ParseFault(text, &error).has_value()) << text;
+    EXPECT_EQ(error, "bad fault \"" + text + "\": " + why + names);
   }
   EXPECT_THROW(TraitsWithFaults("2440", {"bogus=1"}), std::invalid_argument);
 }

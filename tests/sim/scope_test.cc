@@ -100,29 +100,6 @@ TEST_F(ScopeTest, GarbageIsNotedAndIgnored) {
   EXPECT_EQ(scope_.errors().size(), bad.size() + 7);
 }
 
-TEST_F(ScopeTest, MessageLinesKeepTheirTextsAndEscapesVerbatim) {
-  int changes = 0;
-  scope_.SetScreenListener([&] { ++changes; });
-  scope_.Write("MESS 16:\"CONNECT PG 506, HI AMP, 1 \\4H\\&, TO CH1\"");
-  // A semicolon or comma inside the quotes belongs to the text.
-  scope_.Write("MESS 8:\"         CALCULATED: 400.0\\;V, ok\";BELL");
-  Lines expected(16);
-  expected[15] = "CONNECT PG 506, HI AMP, 1 \\4H\\&, TO CH1";
-  expected[7] = "         CALCULATED: 400.0\\;V, ok";
-  EXPECT_EQ(scope_.screen(), expected);
-  EXPECT_EQ(scope_.bells(), 1);
-  EXPECT_EQ(changes, 3);  // two lines and the bell
-
-  // "MESS CLR,n:" clears every line, then writes line n.
-  scope_.Write("MESS CLR, 9:\"         *** CLOSING PROGRAM ***\"");
-  Lines closing(16);
-  closing[8] = "         *** CLOSING PROGRAM ***";
-  EXPECT_EQ(scope_.screen(), closing);
-  scope_.Write("MESS CLR");
-  EXPECT_EQ(scope_.screen(), Lines(16));
-  EXPECT_EQ(scope_.errors(), Lines{});
-}
-
 TEST_F(ScopeTest, EventsRequestServiceOnceAndTheRegisterHoldsTheLatest) {
   EXPECT_EQ(scope_.SerialPoll(), 0);
   scope_.PressBezel(1);

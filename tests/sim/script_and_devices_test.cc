@@ -57,32 +57,6 @@ TEST(ScriptParse, BadTokensAreNamed) {
   EXPECT_THROW(ScriptTechnician(scope, clock, "b9"), std::invalid_argument);
 }
 
-TEST(ScriptTechnician, TimedStepsFallDueAfterThePreviousAction) {
-  VirtualClock clock(0);
-  SimScope scope("2440", clock);
-  clock.Pass(10);
-  ScriptTechnician technician(scope, clock, "b1@2,b2,leave@1");
-  EXPECT_EQ(technician.NextTimedAction(), 12.0);
-  EXPECT_FALSE(technician.ActIfDue(11.9));
-  EXPECT_TRUE(technician.ActIfDue(12.5));
-  EXPECT_EQ(scope.event(), 450);
-  // An untimed step waits for a service-request wait.
-  EXPECT_EQ(technician.NextTimedAction(), std::nullopt);
-  EXPECT_FALSE(technician.ActIfDue(100));
-  EXPECT_TRUE(technician.ActOnWait(13));
-  EXPECT_EQ(scope.event(), 451);
-  EXPECT_EQ(technician.NextTimedAction(), 14.0);
-  EXPECT_TRUE(technician.ActIfDue(14));
-  EXPECT_EQ(scope.event(), 650);
-  EXPECT_FALSE(technician.ActOnWait(20));
-  ASSERT_EQ(technician.done().size(), 3u);
-  EXPECT_EQ(technician.done()[2].token, "leave@1");
-  // A new script counts its delays from the time it was set.
-  clock.Pass(50);
-  technician.SetScript("b3@1");
-  EXPECT_EQ(technician.NextTimedAction(), 61.0);
-}
-
 BenchOptions Script(const std::string& script) {
   BenchOptions options;
   options.operator_script = script;
