@@ -81,19 +81,6 @@ TEST_F(EndToEndTest, AScriptThatRunsOutEndsWithStatusThreeOnTheScreenItLeft) {
   EXPECT_EQ(run.Line(1), "  LIN     ACC             THREE   ONE") << run.Screen();
 }
 
-TEST_F(EndToEndTest, AnInstrumentOutsideTheFamilyIsReportedAndEndsTheRun) {
-  ProgramRun run = RunProgram({"--virtual-time", "--bus", "sim:3000", "--operator", "b5"});
-  EXPECT_EQ(run.code, 1);
-  EXPECT_NE(run.out.find("[box] Expected Id-response from device not found (critical, OK): ID "
-                         "Query: ID? / Expected Response: 243 / Received Response(s): / "),
-            std::string::npos)
-      << run.out;
-  EXPECT_NE(run.out.find(" / Correct the problem and restart. Program will end. -> OK\n"),
-            std::string::npos)
-      << run.out;
-  EXPECT_EQ(run.out.find("[hint]"), std::string::npos);
-}
-
 TEST_F(EndToEndTest, BadCommandLinesAndAMissingBoardLibraryTouchNoBus) {
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"--bus", "sim@31"}, {"--operator", "b9"}}) {

@@ -268,20 +268,5 @@ TEST_F(TerminalSessionTest, RealBusPanelMirrorsTheMessageLinesSent) {
   EXPECT_EQ(session_.WaitExit(), kExitInterrupted) << session_.Screen();
 }
 
-TEST_F(TerminalSessionTest, TooSmallATerminalSaysSoAndResizingRedraws) {
-  StartAtMenu({"--bus", "sim", "--virtual-time"});
-  session_.Tmux("resize-window -t kc -x 50 -y 20");
-  ASSERT_TRUE(session_.WaitFor("Terminal too small: needs at least 60x22,")) << session_.Screen();
-  EXPECT_NE(session_.Screen().find("this one is 50x20."), std::string::npos);
-  EXPECT_EQ(session_.Screen().find("ATTEN"), std::string::npos);
-  // Keys still reach the instrument; the classic size is enough for the panel.
-  session_.Keys("4");
-  session_.Tmux("resize-window -t kc -x 80 -y 24");
-  ASSERT_TRUE(session_.WaitFor("CCD     VERT    CMRR")) << session_.Screen();
-  std::string screen = session_.Screen();
-  EXPECT_EQ(screen.find("Terminal too small"), std::string::npos);
-  EXPECT_NE(screen.find("[ 1 ]   [ 2 ]   [ 3 ]   [ 4 ]   [ 5 ]   [MENU OFF]"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace kc
