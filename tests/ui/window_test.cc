@@ -296,7 +296,7 @@ TEST(WindowTest, TooSmallSaysTheSizeNeededAndTheIntroIsCentred) {
   EXPECT_EQ(layout.HitTest(kHeight - 1, 0, true, false).target, Target::kIntro);
 }
 
-TEST(TextTest, CleanWrapAndEngineeringTexts) {
+TEST(TextTest, CleanTextKeepsOneColumnCharactersOnly) {
   const std::pair<const char*, const char*> cleaned[] = {
       {"a\tb\x01", "a\\x09b\\x01"},
       {"one\r\ntwo\rthree", "one\ntwo\nthree"},
@@ -311,18 +311,6 @@ TEST(TextTest, CleanWrapAndEngineeringTexts) {
   EXPECT_EQ(canvas.Put(0, 2, "\u00b5\u00b5\u00b5\u00b5\u00b5", Style::kNormal), 5);
   EXPECT_EQ(canvas.Put(0, -2, "abcd", Style::kNormal), 4);
   EXPECT_EQ(canvas.Row(0), "cd\u00b5\u00b5\u00b5\u00b5");
-
-  using Wrapped = std::vector<std::string>;
-  EXPECT_EQ(WrapPrompt("one two three four", 9), (Wrapped{"one two", "three", "four"}));
-  EXPECT_EQ(WrapPrompt("a\n\nb", 5), (Wrapped{"a", "", "b"}));
-  EXPECT_EQ(WrapPrompt("ABCDEFGHIJ", 4), (Wrapped{"ABCD", "EFGH", "IJ"}));
-
-  const std::tuple<double, const char*, const char*> numbers[] = {
-      {0.1, "V", "100 mV"}, {5e-6, "s", "5 \u00b5s"}, {1000, "Hz", "1 kHz"},
-      {2.5, "V", "2.5 V"},  {-0.25, "V", "-250 mV"},  {999.7, "Hz", "1 kHz"},
-      {0, "V", "0 V"},      {350e6, "Hz", "350 MHz"},
-  };
-  for (const auto& [value, unit, text] : numbers) EXPECT_EQ(EngineeringText(value, unit), text);
 }
 
 // Dot rows lit by a channel (bit) in one dot column.
