@@ -172,19 +172,12 @@ TEST_F(ScopeTest, SelfCalibrationAndSingleSequenceEndWithAServiceRequest) {
   EXPECT_FALSE(scope_.RequestingService());
 }
 
-TEST_F(ScopeTest, RepliesComeFromTheSetListsThenTheSettings) {
+TEST_F(ScopeTest, SettingQueriesAnswerAndANewMessageDropsAnUnreadReply) {
   scope_.Write("CH1 VAR: 50.5");
   EXPECT_EQ(Send("CH1?VAR"), "CH1 VARIABLE:50.5\n");
   scope_.Write("PATH OFF");
-  scope_.SetReplies("CURS?DISP:VAL", {"0.5", "0.398"});
-  scope_.SetReplies("MAX?", {"1.25"});
-  EXPECT_EQ(Send("CURS?DISP:VAL"), "0.5\n");
-  // Any accepted spelling of the query takes from the same list.
-  EXPECT_EQ(Send("CURSOR? DISPLAY:VALUE"), "0.398\n");
-  EXPECT_EQ(Send("CURS?DISP:VAL"), "0\n");
-  EXPECT_EQ(Send("MAX?;MINI?"), "1.25;0\n");
-  EXPECT_EQ(Send("CH1?VAR"), "50.5\n");
-  EXPECT_EQ(Send("ATR?MODE"), "AUTO\n");
+  // The replies to one message's queries are joined by ";".
+  EXPECT_EQ(Send("CH1?VAR;ATR?MODE"), "50.5;AUTO\n");
   EXPECT_EQ(Send("CURS?TPOS:ONE"), "412\n");
   EXPECT_EQ(scope_.errors(), Lines{});
 

@@ -174,22 +174,6 @@ TEST(FrontPanelTest, BenchSettingsUnpluggedBellFlashAndClosingNote) {
   EXPECT_NE(FindRow(canvas, "unplugged"), -1);
   EXPECT_EQ(canvas.at(layout.screen.row, layout.screen.col - 2).style, Style::kFrameFlash);
   EXPECT_EQ(canvas.Row(kHeight - 1), " " + view.note);
-
-  // A mirror of a real instrument: the lines without buttons, bench or trace.
-  view = WindowView{};
-  view.panel.kind = PanelView::Kind::kMirror;
-  view.panel.lines = std::vector<std::string>(kScreenRows);
-  view.panel.lines[8] = "    *** CALIBRATOR SIGNAL CHECK ***";
-  Canvas mirror(kWidth, kHeight);
-  layout = DrawWindow(view, mirror);
-  EXPECT_EQ(FindRow(mirror, "*** CALIBRATOR SIGNAL CHECK ***"), layout.screen.row + 7);
-  EXPECT_EQ(FindRow(mirror, "[ 1 ]"), -1);
-  EXPECT_EQ(FindRow(mirror, "Bench"), -1);
-  for (int c = layout.screen.col; c < layout.screen.col + kScreenColumns; ++c) {
-    EXPECT_NE(mirror.at(layout.screen.row + 4, c).style, Style::kGraticule);
-  }
-  EXPECT_EQ(layout.HitTest(layout.screen.row + 15, layout.screen.col + 3, false, false).target,
-            Target::kNone);
 }
 
 TEST(ActivityTest, OwnWaitsSweepsAndTheInstrumentsOwnWorkCountTheirSeconds) {
