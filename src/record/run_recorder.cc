@@ -153,7 +153,11 @@ void RunRecorder::File() {
     }
   }
   std::string error;
-  if (WriteFileAtomically(file_, RecordToJson(run_), error) || warned_) return;
+  if (WriteFileAtomically(file_, RecordToJson(run_), error)) {
+    if (filed_) filed_(file_);
+    return;
+  }
+  if (warned_) return;
   warned_ = true;
   if (warn_) warn_("checkout record not saved: " + error + " (the checkout goes on)");
 }

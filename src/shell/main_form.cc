@@ -5,6 +5,7 @@
 
 #include "display/number_text.h"
 #include "kc_version.h"
+#include "record/run_recorder.h"
 #include "shell/intro_form.h"
 
 namespace kc {
@@ -98,8 +99,10 @@ void MainForm::Form_Load() {
   double position = found == std::string::npos ? 0.0 : static_cast<double>(found + 1);
   ModelIndex = static_cast<Integer>(std::nearbyint(position / 5.0));
 
+  const Integer address = ops_.DeviceAddress(dev);
   platform_.SetHint("Use the Bezel Buttons of the " + ModelText + " on GPIB address" +
-                    Str(ops_.DeviceAddress(dev)));
+                    Str(address));
+  if (recorder != nullptr) recorder->BeginRun(BusText, address, reply);
 }
 
 void MainForm::Intro(Integer& seconds) {
@@ -157,13 +160,13 @@ void MainForm::Form_Activate() {
     if (menu_code > 200) Form_Unload();
     switch (menu_code) {
       case 1:
-        AttenComp();
+        RunCheck("atten-comp", [this] { AttenComp(); });
         break;
       case 2:
-        CCDcte();
+        RunCheck(ModelIndex < 3 ? "ccd-cte" : "pos-effect", [this] { CCDcte(); });
         break;
       case 3:
-        SamplSkew();
+        RunCheck("sampl-skew", [this] { SamplSkew(); });
         break;
       case 4:
         menu_page = 2;
@@ -171,13 +174,13 @@ void MainForm::Form_Activate() {
       case 5:
         Form_Unload();
       case 6:
-        CCDlin();
+        RunCheck("ccd-lin", [this] { CCDlin(); });
         break;
       case 7:
-        VertAcc();
+        RunCheck("vert-acc", [this] { VertAcc(); });
         break;
       case 8:
-        CMRR();
+        RunCheck("cmrr", [this] { CMRR(); });
         break;
       case 9:
         menu_page = 3;
@@ -186,13 +189,13 @@ void MainForm::Form_Activate() {
         menu_page = 1;
         break;
       case 11:
-        BandWidth();
+        RunCheck("bandwidth", [this] { BandWidth(); });
         break;
       case 12:
-        Timing();
+        RunCheck("timing", [this] { Timing(); });
         break;
       case 13:
-        Calibrator();
+        RunCheck("calibrator", [this] { Calibrator(); });
         break;
       case 14:
         menu_page = 4;
@@ -202,10 +205,10 @@ void MainForm::Form_Activate() {
         break;
       case 16:  // A trigger
       case 17:  // B trigger
-        Trigger(LastButton);
+        RunCheck(menu_code == 16 ? "a-trig" : "b-trig", [this] { Trigger(LastButton); });
         break;
       case 18:
-        ExtTrig();
+        RunCheck("ext-trigs", [this] { ExtTrig(); });
         break;
       case 19:
         menu_page = 1;
@@ -258,7 +261,8 @@ Integer MainForm::xEvent() {
         result <= std::numeric_limits<Integer>::max())) {
     result = -449;
   }
-  return static_cast<Integer>(result);
+  last_event_ = static_cast<Integer>(result);
+  return last_event_;
 }
 
 void MainForm::ClearEvents() {

@@ -3,13 +3,17 @@
 // src/checks).
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "link/instrument_ops.h"
 #include "platform/platform.h"
 #include "platform/types.h"
 
 namespace kc {
+
+class RunRecorder;
 
 class MainForm {
  public:
@@ -65,6 +69,11 @@ class MainForm {
   std::string CmdText;
   Single ResultTable[13][3] = {};
 
+  // The checkout record of this run; null when recording is off. Set, with
+  // the bus's name, before Run.
+  RunRecorder* recorder = nullptr;
+  std::string BusText;
+
   static constexpr const char* kModelTable = "    2430 2430A2431L2432 2432A2439L2440";
   static constexpr const char* kReleaseMark = " (2026-12)";
 
@@ -111,9 +120,29 @@ class MainForm {
   // continue after each but the last. False when the technician leaves.
   bool ShowTriggerCouplings(const std::string& trigger);
 
+  // The run's record (check_record.cc); each does nothing while recording
+  // is off. A verdict line of the screen: `item` as the record names it, the
+  // reading as shown and the margin PassFail judged the line by.
+  void RecordReading(const std::string& item, double shown, Single margin);
+  // A technician's event at a question of a check judged by eye: a button
+  // (1 to 5) or MENU OFF (above 200); other events are no press.
+  void RecordPress(Integer event);
+
  private:
+  // One check chosen from the menu, recorded from its start to its end.
+  void RunCheck(std::string_view name, const std::function<void()>& check);
+  // The check has ended, `completed` or left; a completed check judged by eye
+  // first asks the technician for their verdict. Once per check.
+  void FinishCheck(bool completed);
+
   InstrumentOps& ops_;
   Platform& platform_;
+  // The running check, for its record: whether it is judged by eye, whether
+  // it has been ended, the last event read and the question on line 1.
+  bool check_by_eye_ = false;
+  bool check_finished_ = true;
+  Integer last_event_ = 0;
+  std::string question_;
 };
 
 inline constexpr char Q = '"';
