@@ -37,7 +37,12 @@ std::string HelpFooter() {
       "Without a terminal on standard input and output the run is headless: the\n"
       "window's caption, hint, intro and every message box are written to standard\n"
       "output as tagged lines, boxes are answered from --answers (then OK/Cancel\n"
-      "boxes get Cancel), and the instrument's last screen is printed at the end.\n"
+      "boxes get Cancel, verdict boxes Not judged), and the instrument's last screen\n"
+      "is printed at the end.\n"
+      "\n"
+      "Every run keeps a checkout record (JSON), replaced after each check, in\n"
+      "$XDG_DATA_HOME/kalventa-checkout/records unless --record-dir or --no-record\n"
+      "say otherwise; a check judged by eye asks for the technician's verdict.\n"
       "\n"
       "--sequence runs the checks one after another, each started as if chosen\n"
       "from the menu; without a LIST every check, in the order of a full\n"
@@ -74,8 +79,15 @@ std::variant<std::vector<MsgAnswer>, std::string> ParseAnswers(const std::string
       answers.push_back(MsgAnswer::kOk);
     } else if (item == "cancel") {
       answers.push_back(MsgAnswer::kCancel);
+    } else if (item == "pass") {
+      answers.push_back(MsgAnswer::kPass);
+    } else if (item == "fail") {
+      answers.push_back(MsgAnswer::kFail);
+    } else if (item == "not-judged") {
+      answers.push_back(MsgAnswer::kNotJudged);
     } else {
-      return "bad answer \"" + item + "\" in --answers: use ok or cancel, separated by commas";
+      return "bad answer \"" + item +
+             "\" in --answers: use ok, cancel, pass, fail or not-judged, separated by commas";
     }
     if (comma == std::string::npos) break;
     start = comma + 1;
@@ -96,7 +108,8 @@ int ParseOptions(int argc, const char* const* argv, Options& options, std::ostre
           throw CLI::ValidationError(*message);
         options.answers = std::get<std::vector<MsgAnswer>>(answers);
       },
-      "Answers for the message boxes in order, such as ok,cancel");
+      "Answers for the message boxes in order, such as ok,cancel; pass, fail or not-judged "
+      "for the technician's verdict on a check judged by eye");
   app.add_flag("--virtual-time", options.virtual_time,
                "Run on a virtual clock: waits pass at once");
   app.add_option("--trace", options.trace_file, "Write every driver call to FILE");
@@ -114,6 +127,13 @@ int ParseOptions(int argc, const char* const* argv, Options& options, std::ostre
       ->type_name("[LIST]");
   app.add_flag("--show-screen", options.show_screen,
                "Without a terminal: print the instrument screen after every change");
+  app.add_option("--serial", options.serial,
+                 "The instrument's serial number, for the checkout record");
+  app.add_option("--technician", options.technician, "The technician's name, for the record");
+  auto* record_dir = app.add_option("--record-dir", options.record_dir,
+                                    "Keep the checkout record in DIR instead of "
+                                    "$XDG_DATA_HOME/kalventa-checkout/records");
+  app.add_flag("--no-record", options.no_record, "Keep no checkout record")->excludes(record_dir);
   app.set_version_flag("--version", std::string(kProgramName) + " " + kProgramVersion,
                        "Print the version and exit");
   app.footer(HelpFooter());
@@ -131,6 +151,8 @@ int ParseOptions(int argc, const char* const* argv, Options& options, std::ostre
   if (app.count("--sequence") > 0 && options.sequence.empty()) options.sequence = FullCheckout();
   if (app.count("--trace") > 0 && options.trace_file.empty())
     return usage_error("--trace needs a file name");
+  if (app.count("--record-dir") > 0 && options.record_dir.empty())
+    return usage_error("--record-dir needs a folder name");
   return -1;
 }
 

@@ -2,7 +2,8 @@
 //
 //   kalventa-checkout [--bus BUS] [--sim-device ADDR=KIND]... [--operator SCRIPT]
 //                     [--fault NAME=VALUE]... [--seed N] [--answers LIST] [--virtual-time]
-//                     [--trace FILE] [--sequence [LIST]] [--show-screen] [--help] [--version]
+//                     [--trace FILE] [--sequence [LIST]] [--show-screen] [--serial TEXT]
+//                     [--technician TEXT] [--record-dir DIR | --no-record] [--help] [--version]
 //
 // Everything is checked before anything touches a bus: a bad value gives a
 // message and the exit status 2. The bench options (--bus, --sim-device,
@@ -32,11 +33,16 @@ struct Options : BenchSettings {
   bool show_screen = false;
   // Checks to run in one go from the menu (--sequence); empty: none.
   std::vector<std::string> sequence;
-  // For the checkout record; empty when not known.
-  std::string serial, technician;
+  // The checkout record: the instrument's serial number and the technician
+  // (empty when not given), its folder (empty: the default one), or none.
+  std::string serial;
+  std::string technician;
+  std::string record_dir;
+  bool no_record = false;
 };
 
-// Reads the answers list "ok,cancel,...": the answers, or an error text.
+// Reads the answers list "ok,cancel,pass,fail,not-judged,...": the answers,
+// or an error text.
 std::variant<std::vector<MsgAnswer>, std::string> ParseAnswers(const std::string& text);
 
 // Parses the command line into `options`. Returns -1 when the program should

@@ -21,6 +21,7 @@
 #include "platform/exit_codes.h"
 #include "platform/headless_platform.h"
 #include "platform/terminal_platform.h"
+#include "record/record_folder.h"
 #include "record/run_recorder.h"
 #include "shell/main_form.h"
 #include "sim/bench_options.h"
@@ -53,6 +54,48 @@ std::unique_ptr<GpibDriver> MakeRealDriver(const BusName& bus, Platform& platfor
                  err << kProgramName << ": " << line << std::endl;
              }};
   return BusRegistry::Builtin().Make(bus, env);
+}
+
+// How a check still running when the program ends with `code` ended: by a
+// GPIB error box on a fatal end; otherwise the program ended under it (a
+// close request, a technician's script that ran out). A check that showed
+// its last screen has been filed as completed already.
+CheckEnding EndingAt(int code) {
+  return code == kExitFatal ? CheckEnding::kGpibError : CheckEnding::kProgramClosed;
+}
+
+// The run's record, when one is kept: in its folder, with the serial number
+// and technician given. Warnings and where the record went are told on
+// `err`, or under the full-screen window on its notice line.
+std::unique_ptr<RunRecorder> MakeRecorder(const Options& options, Clock& clock,
+                                          CursesPlatform* window, std::ostream& err) {
+  if (options.no_record) return nullptr;
+  auto tell = [&err, window](const std::string& line) {
+    if (window != nullptr)
+      window->ShowNote(line);
+    else
+      err << kProgramName << ": " << line << std::endl;
+  };
+  std::filesystem::path folder = options.record_dir.empty()
+                                     ? DefaultRecordFolder()
+                                     : std::filesystem::path(options.record_dir);
+  if (folder.empty()) {
+    tell(
+        "checkout record not saved: no folder for it (neither XDG_DATA_HOME nor HOME is set; "
+        "give --record-dir)");
+  }
+  auto recorder = std::make_unique<RunRecorder>(
+      folder, kProgramVersion, TimesFromClock(NowLocal(), [&clock] { return clock.Elapsed(); }),
+      tell);
+  // The window says where the record went on its own status line.
+  if (window == nullptr) {
+    recorder->set_filed_sink([tell](const std::filesystem::path& file) {
+      tell("checkout record saved: " + file.string());
+    });
+  }
+  recorder->SetSerial(options.serial);
+  recorder->SetTechnician(options.technician);
+  return recorder;
 }
 
 // `window` is the full-screen window when `platform` is one.
@@ -88,21 +131,24 @@ Outcome RunOnPlatform(const Options& options, Platform& platform, CursesPlatform
   }
   GpibBinding gpib(*driver);
   InstrumentOps ops(gpib, platform);
+  std::unique_ptr<RunRecorder> recorder = MakeRecorder(options, platform.clock(), window, err);
   MainForm form(ops);
+  form.recorder = recorder.get();
+  form.BusText = options.bus.text;
   form.sequence_list = options.sequence;
   // While a record is kept the window asks, before the intro, for what the
   // command line left out; then R shows the results so far and the status
   // line where the record was saved after each check.
-  if (window != nullptr && form.recorder != nullptr && form.recorder->enabled()) {
-    RunRecorder* recorder = form.recorder;
+  if (window != nullptr && recorder && recorder->enabled()) {
+    RunRecorder* kept = recorder.get();
     std::string serial = options.serial;
     std::string technician = options.technician;
     window->AskIdentity(serial, technician);
-    recorder->SetSerial(serial);
-    recorder->SetTechnician(technician);
+    kept->SetSerial(serial);
+    kept->SetTechnician(technician);
     window->SetResultsSource(
-        [recorder] { return recorder->started() ? &recorder->record() : nullptr; },
-        [recorder] { return recorder->saved() ? recorder->file() : std::filesystem::path(); });
+        [kept] { return kept->started() ? &kept->record() : nullptr; },
+        [kept] { return kept->saved() ? kept->file() : std::filesystem::path(); });
   }
   Outcome outcome;
   try {
@@ -111,6 +157,7 @@ Outcome RunOnPlatform(const Options& options, Platform& platform, CursesPlatform
     outcome.code = end.code;
     outcome.message = end.message;
   }
+  if (recorder) recorder->EndRun(EndingAt(outcome.code));
   if (window != nullptr) window->SetResultsSource(nullptr, nullptr);
   platform.SetKeyHandler(nullptr);
   platform.SetCloseHandler(nullptr);

@@ -28,6 +28,7 @@ void MainForm::AttenComp() {
       Send(channel + " VOL:" + volts);
       Delay(1);
       LastButton = xEvent();
+      RecordPress(LastButton);
       return LastButton;
     };
     Integer ev = 0;

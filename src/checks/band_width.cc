@@ -4,6 +4,7 @@
 // for the overall verdict and at 70.8 % (rounded measurement) on the channel's
 // own line.
 #include <cfloat>
+#include <limits>
 #include <string>
 
 #include "display/number_text.h"
@@ -83,14 +84,18 @@ void MainForm::BandWidth() {
     Single measured_format = 7;
     const std::string limit_text = NrToStr(limit, limit_format);
     const std::string measured_text = NrToStr(ResultTable[2][ch], measured_format);
-    // Without a reference amplitude the channel fails on its own line too.
+    // Without a reference amplitude the channel fails on its own line too,
+    // and has no ratio.
     Single margin = 1;
+    double ratio = std::numeric_limits<double>::quiet_NaN();
     if (ResultTable[1][ch] != 0) {
-      margin = ToSingle(0.708 - static_cast<double>(ResultTable[2][ch] / ResultTable[1][ch]));
+      ratio = static_cast<double>(ResultTable[2][ch] / ResultTable[1][ch]);
+      margin = ToSingle(0.708 - ratio);
     }
     CmdText = "MESS " + Whole(9 - ch) + ":" + Q + "    CH" + Whole(ch) + ":   " + limit_text +
               " \\;V" + measured_text + " \\;V    " + PassFail(margin) + Q;
     Send(CmdText);
+    RecordReading("CH" + Whole(ch) + " bandwidth ratio", ratio, margin);
   }
 
   BackToMenu();

@@ -60,9 +60,10 @@ void MainForm::Calibrator() {
               ResultTable[1][1]);
   Single shown = ToSingle(static_cast<double>(value) * 1000.0);
   Single format = 3.1f;
-  CmdText =
-      std::string("MESS 8:") + Q + "         CALCULATED: " + NrToStr(shown, format) + "\\;V" + Q;
+  const std::string calculated = NrToStr(shown, format);
+  CmdText = std::string("MESS 8:") + Q + "         CALCULATED: " + calculated + "\\;V" + Q;
   Send(CmdText);
+  RecordReading("calibrator amplitude", Val(calculated), ResultTable[1][1]);
   CmdText = std::string("MESS 6:") + Q + std::string(9, ' ') + "LIMIT: 396.0 - 404.0 \\;V" + Q;
   Send(CmdText);
   BackToMenu();

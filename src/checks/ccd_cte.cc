@@ -20,6 +20,7 @@ struct CteVariant {
   Single offset;
   Single limit;
   const char* label;
+  const char* item;  // in the record, after the channel
 };
 
 constexpr CteVariant kChargeTransfer = {
@@ -28,13 +29,15 @@ constexpr CteVariant kChargeTransfer = {
     30,
     -3.9f,
     4.0f,
-    "\\c\\c\\d\\0\\c\\h\\a\\r\\g\\e\\0\\t\\r\\a\\n\\s\\f\\e\\r\\0\\e\\f\\f\\i\\c\\i\\e\\n\\c\\y"};
+    "\\c\\c\\d\\0\\c\\h\\a\\r\\g\\e\\0\\t\\r\\a\\n\\s\\f\\e\\r\\0\\e\\f\\f\\i\\c\\i\\e\\n\\c\\y",
+    " charge transfer"};
 constexpr CteVariant kPositionEffect = {"     *** POSITION EFFECT CHECK ***",
                                         5,
                                         20,
                                         -3.5f,
                                         8.0f,
-                                        "    \\p\\o\\s\\i\\t\\i\\o\\n\\0\\e\\f\\f\\e\\c\\t"};
+                                        "    \\p\\o\\s\\i\\t\\i\\o\\n\\0\\e\\f\\f\\e\\c\\t",
+                                        " position effect"};
 
 // Largest reading x 10 that the one-decimal rounding can hold (16 bits).
 constexpr double kMaxTenths = 32767;
@@ -106,6 +109,7 @@ void MainForm::CCDcte() {
     CmdText = "MESS " + Whole(10 - ch) + ":" + Q + std::string(12, ' ') + "CH" + Whole(ch) + ":" +
               reading_text + "% " + PassFail(margin) + Q;
     Send(CmdText);
+    RecordReading("CH" + Whole(ch) + variant.item, Val(reading_text), margin);
   }
 
   Single shown_limit = limit;

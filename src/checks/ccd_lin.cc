@@ -73,10 +73,13 @@ void MainForm::CCDlin() {
       CmdText += j == 1.0f ? " LOWER:" : " UPPER:";
       Single format = 4.1f;
       // The table cell becomes the rounded magnitude; the verdict is taken on it.
-      CmdText += NrToStr(ResultTable[row][ch], format) + "% ";
+      const std::string reading_text = NrToStr(ResultTable[row][ch], format);
+      CmdText += reading_text + "% ";
       const Single margin = limit - ResultTable[row][ch];
       CmdText += PassFail(margin) + Q;
       Send(CmdText);
+      RecordReading("CH" + Whole(ch) + (row == 1 ? " lower" : " upper") + " linearity",
+                    Val(reading_text), margin);
     }
   }
 

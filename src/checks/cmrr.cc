@@ -110,10 +110,12 @@ void MainForm::CMRR() {
 
   // Each line's verdict is taken on the residue as rounded for its text.
   const char* const line_heads[] = {"  CH1 INVERTED, CH2 NORMAL:", "  CH1 NORMAL, CH2 INVERTED:"};
+  const char* const items[] = {"CH1 inverted, CH2 normal", "CH1 normal, CH2 inverted"};
   for (Integer ch = 1; ch <= 2; ++ch) {
     Single format = 3;
     const std::string residue = NrToStr(ResultTable[1][ch], format);
     Mess(10 - ch, line_heads[ch - 1] + residue + "\\;V " + PassFail(ResultTable[1][ch] - kLimit));
+    RecordReading(items[ch - 1], Val(residue), ResultTable[1][ch] - kLimit);
   }
   Mess(6, std::string(21, ' ') + "LIMIT: 50\\;V");
   BackToMenu();

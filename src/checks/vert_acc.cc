@@ -121,16 +121,20 @@ void MainForm::VertAcc() {
       if (e == -3 && k == 0) continue;
       const int row = 3 * e + k + 9;
       const double steps = std::floor(std::pow(2.25, k)) * std::pow(10.0, e);
-      const std::string label = e <= -1 ? Str(static_cast<Single>(steps * 1000)) + "\\;"
-                                        : Str(static_cast<Single>(steps)) + "\\$";
+      const std::string number =
+          e <= -1 ? Str(static_cast<Single>(steps * 1000)) : Str(static_cast<Single>(steps));
+      const std::string label = number + (e <= -1 ? "\\;" : "\\$");
       CmdText = "   " + (label + "V" + "  ").substr(0, 6);
       for (int ch = 1; ch <= 2; ++ch) {
         Single v = ResultTable[row][ch];
-        const std::string verdict = PassFail(std::fabs(v) - kMarkThreshold);
+        const Single margin = std::fabs(v) - kMarkThreshold;
         if (v > kMarkThreshold) v -= kFailMark;
         if (v < -kMarkThreshold) v += kFailMark;
         Single format = 6.1f;
-        CmdText += NrToStr(v, format) + "% " + verdict;
+        const std::string error_text = NrToStr(v, format);
+        CmdText += error_text + "% " + PassFail(margin);
+        RecordReading("CH" + Whole(ch) + number + (e <= -1 ? " mV/div" : " V/div"), Val(error_text),
+                      margin);
       }
       Mess(15 - row, CmdText);
     }

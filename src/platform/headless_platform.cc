@@ -72,11 +72,31 @@ const char* IconName(MsgIcon icon) {
 }
 
 const char* ButtonsName(MsgButtons buttons) {
-  return buttons == MsgButtons::kOkCancel ? "OK/Cancel" : "OK";
+  switch (buttons) {
+    case MsgButtons::kOkCancel:
+      return "OK/Cancel";
+    case MsgButtons::kVerdict:
+      return "Pass/Fail/Not judged";
+    case MsgButtons::kOk:
+      break;
+  }
+  return "OK";
 }
 
 const char* AnswerName(MsgAnswer answer) {
-  return answer == MsgAnswer::kCancel ? "Cancel" : "OK";
+  switch (answer) {
+    case MsgAnswer::kCancel:
+      return "Cancel";
+    case MsgAnswer::kPass:
+      return "Pass";
+    case MsgAnswer::kFail:
+      return "Fail";
+    case MsgAnswer::kNotJudged:
+      return "Not judged";
+    case MsgAnswer::kOk:
+      break;
+  }
+  return "OK";
 }
 
 std::string OneLine(const std::string& text) {
@@ -163,9 +183,14 @@ void HeadlessPlatform::ShowIntro(const std::string& text) {
 
 MsgAnswer HeadlessPlatform::MessageBox(const std::string& prompt, const std::string& title,
                                        MsgIcon icon, MsgButtons buttons) {
-  MsgAnswer answer = buttons == MsgButtons::kOkCancel ? MsgAnswer::kCancel : MsgAnswer::kOk;
+  MsgAnswer answer = UnattendedAnswer(buttons);
   if (!answers_.empty()) {
-    if (buttons == MsgButtons::kOkCancel) answer = answers_.front();
+    // An answer the box does not offer counts as nobody's answer.
+    const std::vector<MsgAnswer> offered = BoxAnswers(buttons);
+    if (offered.size() > 1 &&
+        std::find(offered.begin(), offered.end(), answers_.front()) != offered.end()) {
+      answer = answers_.front();
+    }
     answers_.pop_front();
   }
   // Some titles are widened with trailing blanks; they carry nothing here.

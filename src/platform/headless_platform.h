@@ -6,7 +6,8 @@
 //   [caption] <text>
 //   [hint] <text>
 //   [intro] <text>
-//   [box] <title> (<icon>, OK|OK/Cancel): <prompt, line breaks as " / "> -> OK|Cancel
+//   [box] <title> (<icon>, <buttons>): <prompt, line breaks as " / "> -> <answer>
+//                               buttons OK, OK/Cancel or Pass/Fail/Not judged
 //   [box reason] <text>         after a box shown while the bus back end has
 //                               said why (Platform::SetMessageDetail)
 //   [screen NN] <text>          instrument screen lines that are not blank,
@@ -61,9 +62,10 @@ std::string OneLine(const std::string& text);
 class HeadlessPlatform : public Platform {
  public:
   // `answers` answer the message boxes in order, one per box (an OK box only
-  // has OK, whatever its entry says). When they are used up an OK/Cancel box
-  // gets Cancel, so an unattended run never loops on an error, and an OK box
-  // gets OK.
+  // has OK, whatever its entry says; an entry a box does not offer, such as
+  // "pass" at an OK/Cancel box, counts as used up). When they are used up an
+  // OK/Cancel box gets Cancel, so an unattended run never loops on an error,
+  // a verdict box Not judged, and an OK box OK.
   HeadlessPlatform(Clock& clock, std::ostream& out, std::vector<MsgAnswer> answers = {});
 
   Clock& clock() override { return clock_; }

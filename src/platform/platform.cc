@@ -2,6 +2,30 @@
 
 namespace kc {
 
+std::vector<MsgAnswer> BoxAnswers(MsgButtons buttons) {
+  switch (buttons) {
+    case MsgButtons::kOkCancel:
+      return {MsgAnswer::kOk, MsgAnswer::kCancel};
+    case MsgButtons::kVerdict:
+      return {MsgAnswer::kPass, MsgAnswer::kFail, MsgAnswer::kNotJudged};
+    case MsgButtons::kOk:
+      break;
+  }
+  return {MsgAnswer::kOk};
+}
+
+MsgAnswer UnattendedAnswer(MsgButtons buttons) {
+  switch (buttons) {
+    case MsgButtons::kOkCancel:
+      return MsgAnswer::kCancel;
+    case MsgButtons::kVerdict:
+      return MsgAnswer::kNotJudged;
+    case MsgButtons::kOk:
+      break;
+  }
+  return MsgAnswer::kOk;
+}
+
 void Platform::DeliverEvents() {
   if (click_pending_) {
     click_pending_ = false;

@@ -15,8 +15,16 @@
 namespace kc {
 
 enum class MsgIcon { kCritical, kExclamation, kInformation };
-enum class MsgButtons { kOk, kOkCancel };
-enum class MsgAnswer { kOk, kCancel };
+// kVerdict asks for the technician's own verdict on a check judged by eye:
+// Pass, Fail or Not judged.
+enum class MsgButtons { kOk, kOkCancel, kVerdict };
+enum class MsgAnswer { kOk, kCancel, kPass, kFail, kNotJudged };
+
+// The answers a box of `buttons` offers, in the order they are shown; the
+// first is the default.
+std::vector<MsgAnswer> BoxAnswers(MsgButtons buttons);
+// The answer when nobody is left to give one: Cancel, Not judged, or OK.
+MsgAnswer UnattendedAnswer(MsgButtons buttons);
 
 // One tick of the event pump: how long PumpEvents gives up the processor in
 // real time (short, so a wait ends close to its time), and the step of a

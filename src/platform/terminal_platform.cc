@@ -248,13 +248,16 @@ void TerminalPlatform::HideIntro() {
 
 MsgAnswer TerminalPlatform::MessageBox(const std::string& prompt, const std::string& title,
                                        MsgIcon icon, MsgButtons buttons) {
-  bool ok_cancel = buttons == MsgButtons::kOkCancel;
+  const bool ok_cancel = buttons == MsgButtons::kOkCancel;
+  const bool verdict = buttons == MsgButtons::kVerdict;
   std::string shown_title = title;
   shown_title.erase(shown_title.find_last_not_of(' ') + 1);
   std::string text = "\n+-- " + std::string(IconMark(icon)) + " " + OneLine(shown_title) + "\n";
   for (const std::string& line : PromptLines(prompt)) text += "| " + line + "\n";
-  text += ok_cancel ? "+-- Enter = OK, Esc or C = Cancel: " : "+-- Enter = OK: ";
-  Write(text);
+  const char* keys = verdict     ? "+-- P = Pass, F = Fail, Enter or N = Not judged: "
+                     : ok_cancel ? "+-- Enter = OK, Esc or C = Cancel: "
+                                 : "+-- Enter = OK: ";
+  Write(text + keys);
 
   MsgAnswer answer = MsgAnswer::kOk;
   for (;;) {
@@ -263,14 +266,23 @@ MsgAnswer TerminalPlatform::MessageBox(const std::string& prompt, const std::str
     if ((key == kNoKey && !end_of_input_) || key == kIgnored) continue;
     if (key == kCtrlC) {
       OnCtrlC();
-      Write(ok_cancel ? "+-- Enter = OK, Esc or C = Cancel: " : "+-- Enter = OK: ");
+      Write(keys);
       continue;
     }
     if (key == kEndOfInput || (key == kNoKey && end_of_input_)) {
       // Nobody is left to answer: the safe answer, and the window closes.
       if (!closing_) RequestClose();
-      answer = ok_cancel ? MsgAnswer::kCancel : MsgAnswer::kOk;
+      answer = UnattendedAnswer(buttons);
       break;
+    }
+    if (verdict) {
+      if (key == 'p' || key == 'P') answer = MsgAnswer::kPass;
+      if (key == 'f' || key == 'F') answer = MsgAnswer::kFail;
+      if (key == kEnter || key == kEscape || key == 'n' || key == 'N') {
+        answer = MsgAnswer::kNotJudged;
+      }
+      if (answer != MsgAnswer::kOk) break;
+      continue;
     }
     if (key == kEnter || key == ' ') {
       answer = MsgAnswer::kOk;

@@ -102,8 +102,7 @@ std::vector<CheckEntry> CheckCatalogue(int model_index) {
                   true,
                   {early ? kSg503 : kSg504},
                   {{"CH1 bandwidth ratio", "", 0.708, std::nullopt},
-                   {"CH2 bandwidth ratio", "", 0.708, std::nullopt},
-                   {"lowest bandwidth ratio", "", 0.7, std::nullopt}}});
+                   {"CH2 bandwidth ratio", "", 0.708, std::nullopt}}});
   list.push_back(Eye("timing", "Timing", {kTimeMarks}));
   list.push_back({"calibrator",
                   "Calibrator signal",

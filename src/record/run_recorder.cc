@@ -154,7 +154,11 @@ void RunRecorder::File() {
   }
   std::string error;
   saved_ = WriteFileAtomically(file_, RecordToJson(run_), error);
-  if (saved_ || warned_) return;
+  if (saved_) {
+    if (filed_) filed_(file_);
+    return;
+  }
+  if (warned_) return;
   warned_ = true;
   if (warn_) warn_("checkout record not saved: " + error + " (the checkout goes on)");
 }

@@ -26,6 +26,7 @@ class RunRecorder {
  public:
   using TimeSource = std::function<Timestamp()>;
   using WarningSink = std::function<void(const std::string&)>;
+  using FiledSink = std::function<void(const std::filesystem::path&)>;
 
   // Records into `folder`; an empty folder records nothing (recording off).
   // `now` gives the time of each event, `warn` takes the one warning.
@@ -62,6 +63,9 @@ class RunRecorder {
   // The program ends: a check still open ends as `ending` and the run is filed.
   void EndRun(CheckEnding ending);
 
+  // Told the run's file each time the run has been filed.
+  void set_filed_sink(FiledSink filed) { filed_ = std::move(filed); }
+
   bool enabled() const { return !folder_.empty(); }
   bool started() const { return started_; }
   const RunRecord& record() const { return run_; }
@@ -77,6 +81,7 @@ class RunRecorder {
   std::filesystem::path folder_;
   TimeSource now_;
   WarningSink warn_;
+  FiledSink filed_;
   RunRecord run_;
   bool started_ = false;
   bool check_open_ = false;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "display/number_text.h"
+#include "record/run_recorder.h"
 #include "shell/main_form.h"
 
 namespace kc {
@@ -15,10 +16,12 @@ constexpr const char* kNearTriggerMark = "CHECK TRIGGER T APPROXIMATELY";
 }  // namespace
 
 void MainForm::Mess(int line, const std::string& text) {
+  if (line == 1) question_ = text;
   Send("MESS" + Str(line) + ":" + Q + text + Q);
 }
 
 void MainForm::MessClr(int line, const std::string& text) {
+  if (line == 1) question_ = text;
   Send("MESS CLR," + Whole(line) + ":" + Q + text + Q);
 }
 
@@ -29,7 +32,9 @@ void MainForm::Title(const std::string& text) {
 
 Integer MainForm::WaitForTechnician() {
   SRQWait();
-  return xEvent();
+  const Integer event = xEvent();
+  RecordPress(event);
+  return event;
 }
 
 bool MainForm::Pressed() {
@@ -50,10 +55,14 @@ void MainForm::VerdictLine(const std::string& head, const std::string& text, Sin
   CmdText = head + Q + text + PassFail(fail) + Q;
   if (fail != 0) CmdText += ";BELL";
   Send(CmdText);
+  if (recorder != nullptr) recorder->SetCheckVerdict(fail != 0 ? Verdict::kFail : Verdict::kPass);
 }
 
 void MainForm::BackToMenu() {
   Mess(1, kMenuPrompt);
+  // Everything the check shows is on the screen: it is complete, whether or
+  // not the technician comes back to the menu.
+  FinishCheck(true);
   SRQWait();
 }
 

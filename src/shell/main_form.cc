@@ -6,6 +6,7 @@
 
 #include "display/number_text.h"
 #include "kc_version.h"
+#include "record/run_recorder.h"
 #include "shell/intro_form.h"
 #include "shell/sequence.h"
 
@@ -100,7 +101,9 @@ void MainForm::Form_Load() {
   double position = found == std::string::npos ? 0.0 : static_cast<double>(found + 1);
   ModelIndex = static_cast<Integer>(std::nearbyint(position / 5.0));
 
+  const Integer address = ops_.DeviceAddress(dev);
   platform_.SetHint(Hint());
+  if (recorder != nullptr) recorder->BeginRun(BusText, address, reply);
 }
 
 std::string MainForm::Hint() {
@@ -169,13 +172,13 @@ void MainForm::Form_Activate() {
     if (menu_code > 200) Form_Unload();
     switch (menu_code) {
       case 1:
-        AttenComp();
+        RunCheck("atten-comp", [this] { AttenComp(); });
         break;
       case 2:
-        CCDcte();
+        RunCheck(ModelIndex < 3 ? "ccd-cte" : "pos-effect", [this] { CCDcte(); });
         break;
       case 3:
-        SamplSkew();
+        RunCheck("sampl-skew", [this] { SamplSkew(); });
         break;
       case 4:
         menu_page = 2;
@@ -183,13 +186,13 @@ void MainForm::Form_Activate() {
       case 5:
         Form_Unload();
       case 6:
-        CCDlin();
+        RunCheck("ccd-lin", [this] { CCDlin(); });
         break;
       case 7:
-        VertAcc();
+        RunCheck("vert-acc", [this] { VertAcc(); });
         break;
       case 8:
-        CMRR();
+        RunCheck("cmrr", [this] { CMRR(); });
         break;
       case 9:
         menu_page = 3;
@@ -198,13 +201,13 @@ void MainForm::Form_Activate() {
         menu_page = 1;
         break;
       case 11:
-        BandWidth();
+        RunCheck("bandwidth", [this] { BandWidth(); });
         break;
       case 12:
-        Timing();
+        RunCheck("timing", [this] { Timing(); });
         break;
       case 13:
-        Calibrator();
+        RunCheck("calibrator", [this] { Calibrator(); });
         break;
       case 14:
         menu_page = 4;
@@ -214,10 +217,10 @@ void MainForm::Form_Activate() {
         break;
       case 16:  // A trigger
       case 17:  // B trigger
-        Trigger(LastButton);
+        RunCheck(menu_code == 16 ? "a-trig" : "b-trig", [this] { Trigger(LastButton); });
         break;
       case 18:
-        ExtTrig();
+        RunCheck("ext-trigs", [this] { ExtTrig(); });
         break;
       case 19:
         menu_page = 1;

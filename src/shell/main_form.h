@@ -3,7 +3,9 @@
 // src/checks).
 #pragma once
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "link/instrument_ops.h"
@@ -67,8 +69,6 @@ class MainForm {
   Integer LastButton = 0;
   std::string CmdText;
   Single ResultTable[13][3] = {};
-  // The checkout record of the run; null while recording is off.
-  RunRecorder* recorder = nullptr;
   // Checks to run in one go from the menu (shell/sequence.h); empty: none.
   std::vector<std::string> sequence_list;
   // The last event number xEvent read.
@@ -79,6 +79,11 @@ class MainForm {
 
   // The hint line under the caption: the model and its GPIB address.
   std::string Hint();
+
+  // The checkout record of this run; null when recording is off. Set, with
+  // the bus's name, before Run.
+  RunRecorder* recorder = nullptr;
+  std::string BusText;
 
   static constexpr const char* kModelTable = "    2430 2430A2431L2432 2432A2439L2440";
   static constexpr const char* kReleaseMark = " (2026-12)";
@@ -126,9 +131,28 @@ class MainForm {
   // continue after each but the last. False when the technician leaves.
   bool ShowTriggerCouplings(const std::string& trigger);
 
+  // The run's record (check_record.cc); each does nothing while recording
+  // is off. A verdict line of the screen: `item` as the record names it, the
+  // reading as shown and the margin PassFail judged the line by.
+  void RecordReading(const std::string& item, double shown, Single margin);
+  // A technician's event at a question of a check judged by eye: a button
+  // (1 to 5) or MENU OFF (above 200); other events are no press.
+  void RecordPress(Integer event);
+
  private:
+  // One check chosen from the menu, recorded from its start to its end.
+  void RunCheck(std::string_view name, const std::function<void()>& check);
+  // The check has ended, `completed` or left; a completed check judged by eye
+  // first asks the technician for their verdict. Once per check.
+  void FinishCheck(bool completed);
+
   InstrumentOps& ops_;
   Platform& platform_;
+  // The running check, for its record: whether it is judged by eye, whether
+  // it has been ended and the question on line 1.
+  bool check_by_eye_ = false;
+  bool check_finished_ = true;
+  std::string question_;
 };
 
 inline constexpr char Q = '"';

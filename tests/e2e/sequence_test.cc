@@ -36,7 +36,7 @@ TEST(Sequence, TheReadmesRehearsalRunsEveryCheckAndSumsUp) {
         "[box] Checkout sequence (information, OK): Sequence of 12 checks finished:",
         "2. Position effect: PASS", "3. Sample skew: not applicable", "4. CCD linearity: PASS",
         "5. Vertical accuracy: PASS", "6. Common mode rejection: PASS", "7. Bandwidth: PASS",
-        "8. Timing: completed, judged by eye", "9. Calibrator signal: PASS",
+        "8. Timing: PASS (by eye)", "9. Calibrator signal: PASS",
         "[hint] Use the Bezel Buttons of the 2440 on GPIB address 1"}) {
     at = run.out.find(text, at);
     ASSERT_NE(at, std::string::npos) << text << "\n" << run.out;

@@ -139,7 +139,8 @@ class TerminalSessionTest : public ::testing::Test {
   }
   // Starts the program and waits for the main menu (the intro has gone).
   void StartAtMenu(std::vector<std::string> args = {"--bus", "sim"}) {
-    args.insert(args.begin(), binary_);
+    // Known serial and technician: no form before the intro.
+    args.insert(args.begin(), {binary_, "--serial", "B010101", "--technician", "Test"});
     session_.Start("kc", args);
     ASSERT_TRUE(session_.WaitFor("SKEW    TWO")) << session_.Screen();
   }
@@ -208,7 +209,7 @@ TEST_F(TerminalSessionTest, GpibErrorBoxWhileClosingEndsWithCancelOrASecondCtrlC
   for (const auto& [keys, code] : answers) {
     SCOPED_TRACE(keys);
     TmuxSession session;
-    session.Start("kc", {binary_, "--bus", "sim", "--virtual-time"});
+    session.Start("kc", {binary_, "--no-record", "--bus", "sim", "--virtual-time"});
     ASSERT_TRUE(session.WaitFor("SKEW    TWO")) << session.Screen();
     session.Keys("u");
     ASSERT_TRUE(session.WaitFor("unplugged")) << session.Screen();
@@ -230,7 +231,7 @@ TEST_F(TerminalSessionTest, CtrlCAndAVanishedTerminalRunTheClosingSequence) {
     SCOPED_TRACE(hang_up ? "terminal gone" : "Ctrl-C");
     TmuxSession session;
     const std::string trace = session.dir() + "/trace";
-    session.Start("kc", {binary_, "--bus", "sim", "--trace", trace});
+    session.Start("kc", {binary_, "--no-record", "--bus", "sim", "--trace", trace});
     ASSERT_TRUE(session.WaitFor("SKEW    TWO")) << session.Screen();
     session.Tmux(hang_up ? "kill-server" : "send-keys -t kc C-c");
     ASSERT_TRUE(Eventually(
@@ -256,7 +257,7 @@ TEST_F(TerminalSessionTest, RealBusPanelMirrorsTheMessageLinesSent) {
   const std::size_t at = line.find(where) + where.size();
   const std::string port = line.substr(at, line.find_first_not_of("0123456789", at) - at);
   ASSERT_FALSE(port.empty()) << line;
-  session_.Start("kc", {binary_, "--bus", "prologix://127.0.0.1:" + port});
+  session_.Start("kc", {binary_, "--no-record", "--bus", "prologix://127.0.0.1:" + port});
   ASSERT_TRUE(session_.WaitFor("Message lines written to the instrument")) << session_.Screen();
   ASSERT_TRUE(session_.WaitFor("CCD     VERT    CMRR    PAGE    PAGE")) << session_.Screen();
   std::string screen = session_.Screen();

@@ -200,6 +200,13 @@ void CursesPlatform::HandleMouse() {
     case Target::kDialogCancel:
       dialog_answer_ = MsgAnswer::kCancel;
       break;
+    case Target::kDialogChoice:
+      if (view_.dialog) {
+        const std::vector<MsgAnswer> answers = BoxAnswers(view_.dialog->buttons);
+        const auto index = static_cast<std::size_t>(hit.button - 1);
+        if (index < answers.size()) dialog_answer_ = answers[index];
+      }
+      break;
   }
 }
 
@@ -224,17 +231,27 @@ void CursesPlatform::HandleKey(int key) {
   if (view_.dialog) {
     DialogView& dialog = *view_.dialog;
     bool ok_cancel = dialog.buttons == MsgButtons::kOkCancel;
+    const std::vector<MsgAnswer> answers = BoxAnswers(dialog.buttons);
+    const auto at = static_cast<std::size_t>(
+        std::find(answers.begin(), answers.end(), dialog.selected) - answers.begin());
+    if (dialog.buttons == MsgButtons::kVerdict) {
+      if (key == 'p' || key == 'P') dialog_answer_ = MsgAnswer::kPass;
+      if (key == 'f' || key == 'F') dialog_answer_ = MsgAnswer::kFail;
+      if (key == 'n' || key == 'N') dialog_answer_ = MsgAnswer::kNotJudged;
+      if (key == 'o' || key == 'O' || key == 'c' || key == 'C') return;
+    }
     switch (key) {
       case KEY_LEFT:
-      case KEY_RIGHT:
       case KEY_UP:
-      case KEY_DOWN:
       case KEY_BTAB:
+        dialog.selected = answers[(at + answers.size() - 1) % answers.size()];
+        dirty_ = true;
+        break;
+      case KEY_RIGHT:
+      case KEY_DOWN:
       case '\t':
-        if (ok_cancel) {
-          dialog.selected = dialog.selected == MsgAnswer::kOk ? MsgAnswer::kCancel : MsgAnswer::kOk;
-          dirty_ = true;
-        }
+        dialog.selected = answers[(at + 1) % answers.size()];
+        dirty_ = true;
         break;
       case '\r':
       case '\n':
@@ -243,7 +260,7 @@ void CursesPlatform::HandleKey(int key) {
         dialog_answer_ = dialog.selected;
         break;
       case kEscape:
-        dialog_answer_ = ok_cancel ? MsgAnswer::kCancel : MsgAnswer::kOk;
+        dialog_answer_ = UnattendedAnswer(dialog.buttons);
         break;
       case 'o':
       case 'O':
@@ -436,12 +453,13 @@ void CursesPlatform::HideIntro() {
 
 MsgAnswer CursesPlatform::MessageBox(const std::string& prompt, const std::string& title,
                                      MsgIcon icon, MsgButtons buttons) {
-  bool ok_cancel = buttons == MsgButtons::kOkCancel;
   // Nobody is left to answer: the safe answer.
-  MsgAnswer unattended = ok_cancel ? MsgAnswer::kCancel : MsgAnswer::kOk;
+  MsgAnswer unattended = UnattendedAnswer(buttons);
   TakeSignals();
   if (gone_) return unattended;
-  view_.dialog = DialogView{title, prompt, icon, buttons, MsgAnswer::kOk, message_detail()};
+  // A verdict box starts on Not judged: Enter alone records no verdict.
+  const MsgAnswer first = buttons == MsgButtons::kVerdict ? MsgAnswer::kNotJudged : MsgAnswer::kOk;
+  view_.dialog = DialogView{title, prompt, icon, buttons, first, message_detail()};
   dialog_answer_.reset();
   dirty_ = true;
   // The dialog goes away however the wait ends (a second Ctrl-C ends the run

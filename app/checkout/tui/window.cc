@@ -44,8 +44,10 @@ void DrawTooSmall(const WindowView& view, Canvas& canvas) {
   if (view.dialog) {
     lines.push_back("");
     lines.push_back("Waiting: " + TrimRight(view.dialog->title));
-    lines.push_back(view.dialog->buttons == MsgButtons::kOkCancel ? "Enter = OK, Esc = Cancel"
-                                                                  : "Enter = OK");
+    const MsgButtons buttons = view.dialog->buttons;
+    lines.push_back(buttons == MsgButtons::kOkCancel  ? "Enter = OK, Esc = Cancel"
+                    : buttons == MsgButtons::kVerdict ? "P = Pass, F = Fail, N = Not judged"
+                                                      : "Enter = OK");
   }
   // Narrow terminals get the lines wrapped rather than cut.
   std::vector<std::string> shown;
@@ -205,6 +207,22 @@ void DrawIntro(const std::string& text, Canvas& canvas, Layout& layout) {
   layout.intro = box;
 }
 
+const char* ButtonName(MsgAnswer answer) {
+  switch (answer) {
+    case MsgAnswer::kCancel:
+      return "Cancel";
+    case MsgAnswer::kPass:
+      return " Pass ";
+    case MsgAnswer::kFail:
+      return " Fail ";
+    case MsgAnswer::kNotJudged:
+      return "Not judged";
+    case MsgAnswer::kOk:
+      break;
+  }
+  return "  OK  ";
+}
+
 void DrawDialog(const DialogView& dialog, Canvas& canvas, Layout& layout) {
   int width = canvas.width();
   int height = canvas.height();
@@ -226,16 +244,16 @@ void DrawDialog(const DialogView& dialog, Canvas& canvas, Layout& layout) {
   for (char& c : title) {
     if (c == '\n') c = ' ';
   }
-  bool ok_cancel = dialog.buttons == MsgButtons::kOkCancel;
   // The chosen button is marked in its text too, for terminals without
   // colours.
-  auto button_text = [&dialog](MsgAnswer answer) {
-    std::string name = answer == MsgAnswer::kOk ? "  OK  " : "Cancel";
-    return dialog.selected == answer ? "[>" + name + "<]" : "[ " + name + " ]";
-  };
-  const std::string ok_text = button_text(MsgAnswer::kOk);
-  const std::string cancel_text = button_text(MsgAnswer::kCancel);
-  int buttons_width = ok_cancel ? 2 * TextWidth(ok_text) + 3 : TextWidth(ok_text);
+  const std::vector<MsgAnswer> answers = BoxAnswers(dialog.buttons);
+  std::vector<std::string> button_texts;
+  int buttons_width = -3;
+  for (const MsgAnswer answer : answers) {
+    std::string name = ButtonName(answer);
+    button_texts.push_back(dialog.selected == answer ? "[>" + name + "<]" : "[ " + name + " ]");
+    buttons_width += TextWidth(button_texts.back()) + 3;
+  }
 
   int content = buttons_width;
   for (const std::string& line : lines) content = std::max(content, 5 + TextWidth(line));
@@ -258,11 +276,13 @@ void DrawDialog(const DialogView& dialog, Canvas& canvas, Layout& layout) {
   auto style = [&](MsgAnswer answer) {
     return dialog.selected == answer ? Style::kDialogButtonSelected : Style::kDialogButton;
   };
-  layout.ok = {button_row, col, 1, canvas.Put(button_row, col, ok_text, style(MsgAnswer::kOk))};
-  if (ok_cancel) {
-    int cancel_col = col + TextWidth(ok_text) + 3;
-    layout.cancel = {button_row, cancel_col, 1,
-                     canvas.Put(button_row, cancel_col, cancel_text, style(MsgAnswer::kCancel))};
+  for (std::size_t i = 0; i < answers.size(); ++i) {
+    const Rect at{button_row, col, 1,
+                  canvas.Put(button_row, col, button_texts[i], style(answers[i]))};
+    if (answers[i] == MsgAnswer::kOk) layout.ok = at;
+    if (answers[i] == MsgAnswer::kCancel) layout.cancel = at;
+    layout.choices.push_back(at);
+    col += TextWidth(button_texts[i]) + 3;
   }
   layout.dialog = box;
 }
@@ -274,6 +294,9 @@ Hit Layout::HitTest(int row, int col, bool intro_shown, bool dialog_shown) const
   if (dialog_shown) {
     if (ok.Contains(row, col)) return {Target::kDialogOk};
     if (cancel.Contains(row, col)) return {Target::kDialogCancel};
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+      if (choices[i].Contains(row, col)) return {Target::kDialogChoice, static_cast<int>(i) + 1};
+    }
     return {};
   }
   if (intro_shown) return {Target::kIntro};

@@ -96,10 +96,19 @@ struct WindowView {
 inline constexpr const char* kMenuOffOnce = "MENU OFF once: press MENU OFF again to leave";
 
 // What a position of the window is, for the mouse.
-enum class Target { kNone, kClose, kBezel, kMenuOff, kIntro, kDialogOk, kDialogCancel };
+enum class Target {
+  kNone,
+  kClose,
+  kBezel,
+  kMenuOff,
+  kIntro,
+  kDialogOk,
+  kDialogCancel,
+  kDialogChoice,
+};
 struct Hit {
   Target target = Target::kNone;
-  int button = 0;  // 1..5 for kBezel
+  int button = 0;  // 1..5 for kBezel; for kDialogChoice the dialog's button from 1
 };
 
 // Where things were drawn.
@@ -115,7 +124,8 @@ struct Layout {
   Rect cancel;
   Rect identity;
   Rect results;
-  int results_page = 1;  // lines of the results in view
+  int results_page = 1;       // lines of the results in view
+  std::vector<Rect> choices;  // every dialog button, as BoxAnswers orders them
 
   Hit HitTest(int row, int col, bool intro_shown, bool dialog_shown) const;
 };

@@ -1,0 +1,306 @@
+// The checkout record the built program keeps while a technician works: the
+// readings, limits and verdicts it files agree with what the instrument's
+// screen showed, recording leaves the instrument traffic as it was, a folder
+// that cannot take the record gives one warning, and a killed program leaves
+// the record of its last finished check readable.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <ostream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "record/record_fixture.h"
+#include "record/record_folder.h"
+#include "support/program_run.h"
+
+namespace kc {
+namespace {
+
+// How the limit line of a check's result screen reads into the limits.
+enum class Bounds {
+  kRange,      // "LIMIT: 396.0 - 404.0"
+  kPlusMinus,  // "LIMIT: 8.0%": -8.0 to 8.0
+  kAtLeast,    // "LIMIT: 94.0%"
+  kAtMost,     // "LIMIT: 50mV"
+  kNotShown,   // not on the screen
+};
+
+struct MeasuringCase {
+  std::string name;  // the record's name for the check
+  std::string model;
+  std::string script;  // from the menu to the check's last prompt
+  std::string fault;   // spoils this check
+  int headline;        // the screen line of the check's own verdict
+  Bounds bounds;
+};
+
+const MeasuringCase kMeasuring[] = {
+    {"calibrator", "2430A", "b4,b4,b3,b1,b1", "calibrator=2", 10, Bounds::kRange},
+    {"vert-acc", "2440", "b4,b2,b2,b1", "ch2-gain=4", 16, Bounds::kNotShown},
+    {"bandwidth", "2432", "b4,b4,b1,b1,b1,b1,b1,b1", "ch1-bandwidth=110", 12, Bounds::kNotShown},
+    {"ccd-cte", "2430A", "b2,b1,b1", "ccd-cte=6", 11, Bounds::kPlusMinus},
+    {"pos-effect", "2440", "b2,b1,b1", "ccd-cte=10", 11, Bounds::kPlusMinus},
+    {"ccd-lin", "2440", "b4,b1,b1", "ch1-ccd-linearity=90", 12, Bounds::kAtLeast},
+    {"cmrr", "2432", "b4,b3,b1,b3,b1,b1,b3,b1", "hf-mismatch=15", 11, Bounds::kAtMost},
+};
+
+// Test lists show the check by name.
+void PrintTo(const MeasuringCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::string VerdictText(Verdict v) {
+  return v == Verdict::kPass ? "PASS" : "fail";
+}
+
+// Every "<number><unit> <verdict>" cell of the screen, top line first.
+struct Cell {
+  double value;
+  std::string verdict;
+};
+std::vector<Cell> Cells(const ProgramRun& run) {
+  static const std::regex cell(R"((-?[0-9]*\.?[0-9]+) *(%|mV) *(PASS|fail))");
+  std::vector<Cell> cells;
+  for (int line = 16; line >= 1; --line) {
+    const std::string text = run.Line(line);
+    for (std::sregex_iterator it(text.begin(), text.end(), cell), end; it != end; ++it) {
+      cells.push_back({std::stod((*it)[1]), (*it)[3]});
+    }
+  }
+  return cells;
+}
+
+// The numbers after `label` on the first screen line, from the top, that has it.
+std::vector<double> NumbersAfter(const ProgramRun& run, const std::string& label) {
+  static const std::regex number(R"(-?[0-9]*\.?[0-9]+)");
+  std::vector<double> numbers;
+  for (int line = 16; line >= 1 && numbers.empty(); --line) {
+    const std::string text = run.Line(line);
+    const std::size_t at = text.find(label);
+    if (at == std::string::npos) continue;
+    const std::string rest = text.substr(at + label.size());
+    for (std::sregex_iterator it(rest.begin(), rest.end(), number), end; it != end; ++it) {
+      numbers.push_back(std::stod(it->str()));
+    }
+  }
+  return numbers;
+}
+
+// The single run a folder holds, read back from its file.
+RunRecord OnlyRecord(const fs::path& folder) {
+  const FolderContents contents = LoadRecordFolder(folder);
+  EXPECT_TRUE(contents.skipped.empty()) << contents.skipped.front().reason;
+  EXPECT_EQ(contents.records.size(), 1u) << contents.error;
+  return contents.records.empty() ? RunRecord{} : contents.records.front().run;
+}
+
+class CheckoutRecord : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (ProgramPath().empty()) GTEST_SKIP() << "kalventa-checkout is not built (KC_BIN_DIR)";
+  }
+  TempDir dir_;
+};
+
+class MeasuringRecord : public CheckoutRecord,
+                        public ::testing::WithParamInterface<std::tuple<MeasuringCase, bool>> {};
+
+TEST_P(MeasuringRecord, AgreesWithTheScreen) {
+  const auto& [c, faulty] = GetParam();
+  std::vector<std::string> args = {"--virtual-time", "--seed",         "7",
+                                   "--bus",          "sim:" + c.model, "--operator",
+                                   c.script,         "--record-dir",   dir_.path.string()};
+  if (faulty) args.insert(args.end(), {"--fault", c.fault});
+  const ProgramRun run = RunProgram(args);
+  ASSERT_EQ(run.code, 3) << run.Screen();
+  ASSERT_EQ(run.Line(1), "  PRESS ANY BEZEL BUTTON FOR MAIN MENU") << run.Screen();
+
+  const RunRecord record = OnlyRecord(dir_.path);
+  ASSERT_EQ(record.checks.size(), 1u);
+  const CheckRecord& check = record.checks.front();
+  EXPECT_EQ(check.name, c.name);
+  EXPECT_EQ(check.ending, CheckEnding::kCompleted);
+  EXPECT_EQ(record.model, c.model);
+  const std::string headline = run.Line(c.headline);
+  ASSERT_TRUE(check.verdict.has_value());
+  EXPECT_TRUE(headline.ends_with(VerdictText(*check.verdict))) << headline;
+  EXPECT_EQ(*check.verdict == Verdict::kFail, faulty) << run.Screen();
+
+  const std::vector<Cell> cells = Cells(run);
+  if (c.name == "calibrator") {
+    ASSERT_EQ(check.readings.size(), 1u);
+    const std::vector<double> shown = NumbersAfter(run, "CALCULATED:");
+    ASSERT_EQ(shown.size(), 1u) << run.Screen();
+    EXPECT_EQ(check.readings[0].value, shown[0]);
+    EXPECT_EQ(check.readings[0].verdict, *check.verdict);
+  } else {
+    // One reading per verdict cell, in the screen's order.
+    ASSERT_EQ(check.readings.size(), cells.size()) << run.Screen();
+  }
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    const Reading& reading = check.readings[i];
+    SCOPED_TRACE(reading.item);
+    EXPECT_EQ(VerdictText(reading.verdict), cells[i].verdict);
+    if (c.name != "bandwidth") {
+      EXPECT_EQ(reading.value, cells[i].value);
+    }
+  }
+  if (c.name == "bandwidth") {
+    // "CH1:   <0.708 x reference> mV <measured> mV": the ratio behind them.
+    for (int ch = 1; ch <= 2; ++ch) {
+      const std::vector<double> amplitudes = NumbersAfter(run, "CH" + std::to_string(ch) + ":");
+      ASSERT_EQ(amplitudes.size(), 2u) << run.Screen();
+      const Reading& ratio = check.readings[static_cast<std::size_t>(ch - 1)];
+      EXPECT_EQ(ratio.item, "CH" + std::to_string(ch) + " bandwidth ratio");
+      EXPECT_NEAR(ratio.value, amplitudes[1] / amplitudes[0] * 0.708, 0.002);
+      EXPECT_EQ(ratio.low, 0.708);
+      EXPECT_FALSE(ratio.high.has_value());
+    }
+  }
+
+  const std::vector<double> limit = NumbersAfter(run, "LIMIT:");
+  std::optional<double> low;
+  std::optional<double> high;
+  if (c.bounds != Bounds::kNotShown) {
+    ASSERT_EQ(limit.size(), c.bounds == Bounds::kRange ? 2u : 1u) << run.Screen();
+    if (c.bounds != Bounds::kAtMost) low = c.bounds == Bounds::kPlusMinus ? -limit[0] : limit[0];
+    if (c.bounds != Bounds::kAtLeast) high = limit.back();
+  }
+  for (const Reading& reading : check.readings) {
+    SCOPED_TRACE(reading.item);
+    if (c.bounds != Bounds::kNotShown) {
+      EXPECT_EQ(reading.low, low);
+      EXPECT_EQ(reading.high, high);
+    }
+    // Readings clear of their limits are judged by them, as on the screen.
+    const bool inside = (!reading.low || reading.value >= *reading.low) &&
+                        (!reading.high || reading.value <= *reading.high);
+    EXPECT_EQ(inside, reading.verdict == Verdict::kPass) << reading.value;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMeasuringCheck, MeasuringRecord,
+                         ::testing::Combine(::testing::ValuesIn(kMeasuring), ::testing::Bool()),
+                         [](const auto& param_info) {
+                           std::string name =
+                               std::get<0>(param_info.param).name +
+                               (std::get<1>(param_info.param) ? "_faulty" : "_healthy");
+                           for (char& ch : name) {
+                             if (ch == '-') ch = '_';
+                           }
+                           return name;
+                         });
+
+// Attenuator compensation, then the calibrator: a check judged by eye and a
+// measuring one, up to the calibrator's last prompt.
+const std::vector<std::string> kTwoChecks = {
+    "--virtual-time", "--seed", "3", "--operator", "b1,b1,b1@3,b1,b1@3,b4,b4,b3,b1,b1",
+    "--answers",      "fail"};
+
+TEST_F(CheckoutRecord, LeavesTheTrafficAsItWasAndWarnsOnceWhenItCannotBeWritten) {
+  const fs::path blocked = dir_.path / "in-the-way";
+  WriteFile(blocked, "a file where the record folder should be\n");
+  struct Variant {
+    std::vector<std::string> args;
+    fs::path trace;
+    ProgramRun run;
+  };
+  Variant variants[] = {
+      {{"--no-record"}, dir_.path / "off.trace", {}},
+      {{"--record-dir", (dir_.path / "records").string()}, dir_.path / "on.trace", {}},
+      {{"--record-dir", blocked.string()}, dir_.path / "blocked.trace", {}}};
+  for (Variant& v : variants) {
+    std::vector<std::string> args = kTwoChecks;
+    args.insert(args.end(), v.args.begin(), v.args.end());
+    args.insert(args.end(), {"--trace", v.trace.string()});
+    v.run = RunProgram(args);
+    EXPECT_EQ(v.run.code, 3) << v.run.Screen();
+  }
+  const std::string traffic = ReadFile(variants[0].trace);
+  EXPECT_NE(traffic.find("CURS?DISP:VAL"), std::string::npos);
+  EXPECT_EQ(ReadFile(variants[1].trace), traffic);
+  EXPECT_EQ(ReadFile(variants[2].trace), traffic);
+
+  // Without a record nothing is asked and nothing said; the folder that is a
+  // file gives one warning for the two checks filed.
+  EXPECT_EQ(variants[0].run.err.find("record"), std::string::npos) << variants[0].run.err;
+  EXPECT_EQ(variants[0].run.out.find("[box]"), std::string::npos);
+  const std::string& warned = variants[2].run.err;
+  const std::string warning = "kalventa-checkout: checkout record not saved: ";
+  EXPECT_EQ(warned.rfind(warning, 0), 0u) << warned;
+  EXPECT_EQ(warned.find(warning, 1), std::string::npos) << warned;
+  EXPECT_EQ(ReadFile(blocked), "a file where the record folder should be\n");
+
+  // The record that was written: both checks, the technician's verdict from
+  // --answers, and where it went, said after each check.
+  const RunRecord record = OnlyRecord(dir_.path / "records");
+  ASSERT_EQ(record.checks.size(), 2u);
+  const CheckRecord& atten = record.checks[0];
+  EXPECT_EQ(atten.name, "atten-comp");
+  EXPECT_EQ(atten.ending, CheckEnding::kCompleted);
+  EXPECT_EQ(atten.eye_verdict, EyeVerdict::kFail);
+  ASSERT_EQ(atten.presses.size(), 4u);
+  EXPECT_EQ(atten.presses[0].question, "    PRESS ANY BEZEL BUTTON WHEN READY");
+  EXPECT_EQ(atten.presses[1].question, "     PRESS ANY BEZEL BUTTON FOR CH2");
+  EXPECT_EQ(atten.presses[3].question, "  PRESS ANY BEZEL BUTTON FOR MAIN MENU");
+  for (const ButtonPress& press : atten.presses) EXPECT_EQ(press.button, 1);
+  EXPECT_EQ(record.checks[1].name, "calibrator");
+  EXPECT_EQ(record.checks[1].eye_verdict, EyeVerdict::kNotJudged);
+  const std::string saved = "kalventa-checkout: checkout record saved: " +
+                            (dir_.path / "records" / RecordFileName(record)).string() + "\n";
+  EXPECT_NE(variants[1].run.err.find(saved + saved), std::string::npos) << variants[1].run.err;
+}
+
+TEST_F(CheckoutRecord, KilledInACheckLeavesTheLastFinishedCheckReadable) {
+  const fs::path out = dir_.path / "out";
+  const fs::path records = dir_.path / "records";
+  // Real time: sample skew (only a notice on the 2440), back to the menu,
+  // attenuator compensation, whose first answer comes a minute later.
+  const std::vector<std::string> args = {ProgramPath(),    "--show-screen", "--operator",
+                                         "b3,b1,b1,b1@60", "--record-dir",  records.string()};
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int in = open("/dev/null", O_RDONLY);
+    const int to = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || to < 0) _exit(125);
+    dup2(in, 0);
+    dup2(to, 1);
+    dup2(to, 2);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(126);
+  }
+  // Wait for the attenuator check's first prompt.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(50);
+  bool in_check = false;
+  while (!in_check && std::chrono::steady_clock::now() < deadline) {
+    in_check = ReadFile(out).find("CONNECT PG 506, HI AMP") != std::string::npos;
+    if (!in_check) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(in_check) << ReadFile(out);
+
+  const RunRecord record = OnlyRecord(records);
+  ASSERT_EQ(record.checks.size(), 1u);
+  EXPECT_EQ(record.checks[0].name, "sampl-skew");
+  EXPECT_EQ(record.checks[0].ending, CheckEnding::kCompleted);
+  EXPECT_EQ(record.checks[0].eye_verdict, EyeVerdict::kNotApplicable);
+  EXPECT_EQ(ReadFile(out).find("[box]"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kc
