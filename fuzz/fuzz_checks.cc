@@ -30,8 +30,8 @@
 #include "fuzz_platform.h"
 #include "link/gpib_binding.h"
 #include "link/instrument_ops.h"
-#include "shell/main_form.h"
 #include "link/scope_syntax.h"
+#include "shell/main_form.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_scope.h"
 
@@ -220,44 +220,21 @@ class PromptTechnician : public SimTechnician {
   FuzzedScope& scope_;
 };
 
+// The checks in the order of the input's choice; the trigger check runs for
+// both of its buttons (9 and 10).
 void RunCheck(MainForm& form, int which) {
-  switch (which) {
-    case 0:
-      form.AttenComp();
-      break;
-    case 1:
-      form.BandWidth();
-      break;
-    case 2:
-      form.Calibrator();
-      break;
-    case 3:
-      form.CCDcte();
-      break;
-    case 4:
-      form.CCDlin();
-      break;
-    case 5:
-      form.CMRR();
-      break;
-    case 6:
-      form.ExtTrig();
-      break;
-    case 7:
-      form.SamplSkew();
-      break;
-    case 8:
-      form.Timing();
-      break;
-    case 9:
-    case 10: {
-      Integer button = static_cast<Integer>(which - 8);
-      form.Trigger(button);
-      break;
-    }
-    default:
-      form.VertAcc();
-      break;
+  using Check = void (MainForm::*)();
+  static constexpr Check kChecks[] = {
+      &MainForm::AttenComp, &MainForm::BandWidth, &MainForm::Calibrator,
+      &MainForm::CCDcte,    &MainForm::CCDlin,    &MainForm::CMRR,
+      &MainForm::ExtTrig,   &MainForm::SamplSkew, &MainForm::Timing};
+  if (which == 9 || which == 10) {
+    Integer button = static_cast<Integer>(which - 8);
+    form.Trigger(button);
+  } else if (which < 9) {
+    (form.*kChecks[which])();
+  } else {
+    form.VertAcc();
   }
 }
 

@@ -1,17 +1,14 @@
 // The technician's hands: the prompts of the checks, written on the simulated
 // oscilloscope's screen as the program writes them, lead to the cables and
-// source settings a technician would make; the VAR trimmer finds the gain
-// match by watching the trace.
+// source settings a technician would make.
 #include "sim/bench_hand.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
-#include "sim/script_technician.h"
 #include "sim/sim_bench.h"
 #include "sim/sim_scope.h"
 
@@ -37,25 +34,14 @@ TEST_F(BenchHandTest, ConnectionPromptsLeadToTheirCables) {
     const char* bench;
   };
   const Case cases[] = {
-      {{"MESS CLR,16:\"CONNECT PG 506, 500\\;V STANDARD AMPLITUDE\"", "MESS 15:\"TO CH1\""},
-       "PG 506 standard amplitude 1 kHz 500 mV -> CH1"},
-      {{"MESS CLR,16:\"CONNECT THE CALIBRATOR SIGNAL TO CH1\"",
-        "MESS 15:\"VIA A X1 PROBE OR APPROPRIATE ADAPTER\""},
-       "calibrator 1 kHz -> CH1"},
       {{"MESS CLR,16:\"CONNECT PG 506, 10\\;V STANDARD AMPLITUDE\"", "MESS 15:\"TO CH1 AND CH2\""},
        "PG 506 standard amplitude 1 kHz 10 mV -> CH1; PG 506 standard amplitude 1 kHz 10 mV -> "
-       "CH2"},
-      {{"MESS CLR,16:\"CONNECT PG 506, 0.2V STANDARD AMPLITUDE\"", "MESS 15:\"TO CH1 AND CH2\""},
-       "PG 506 standard amplitude 1 kHz 200 mV -> CH1; PG 506 standard amplitude 1 kHz 200 mV -> "
        "CH2"},
       // 50-ohm sources adjusted on a 50-ohm input: the display's divisions
       // times the volts/division.
       {{"MESS CLR;CH1 VOL:.1,FIF;VMO CH1", "MESS CLR,16:\"CONNECT SG 504, 50 \\4H\\&, TO CH1\"",
         "MESS 15:\"ADJUST AMPLITUDE FOR 6 DIVISIONS P-P\""},
        "SG 504 50 kHz 600 mV -> CH1"},
-      {{"CH1 VOL:.01,FIF,POS:2.5", "MESS 16:\"CONNECT PG 506 FAST RISE, 1 MH\\&, TO CH1\"",
-        "MESS 15:\"ADJUST AMPLITUDE TO A 5 DIVISION DISPLAY\""},
-       "PG 506 fast rise 1 MHz 50 mV -> CH1"},
       // Into 1 Mohm the 50-ohm generator gives twice what it is set to.
       {{"CH1 VOL:.2,FIF:OFF", "MESS CLR,16:\"CONNECT SG 503, 50 \\4H\\&, TO CH1 AND EXT1\"",
         "MESS 15:\"ADJUST AMPLITUDE TO\"", "MESS 14:\"7 DIVISIONS P-P\""},
@@ -65,63 +51,12 @@ TEST_F(BenchHandTest, ConnectionPromptsLeadToTheirCables) {
         "MESS 15:\"THRU A 50\\J X5 ATT+TERM+15\\>F NORMALIZER\"",
         "MESS 14:\"ADJUST AMPLITUDE TO A 5 DIVISION DISPLAY\""},
        "PG 506 high amplitude 1 kHz 2.5 V /5 -> CH1"},
-      {{"MESS CLR,16:\"CONNECT TIMEMARK GENERATOR TO CH1\"",
-        "MESS 15:\"SET TIMEMARKERS TO 1 \\;S / ONE EVERY TWO DIVS\""},
-       "time marks 1 kHz 1 V -> CH1"},
   };
   for (const Case& c : cases) {
     Show({"INIT PANEL"});
     Show(c.commands);
     EXPECT_EQ(bench_.Describe(), c.bench) << c.commands.front();
   }
-}
-
-TEST_F(BenchHandTest, TheBandwidthDialogueMovesTheGeneratorAlong) {
-  Show({"MESS CLR;VMO CH1;CH1 FIF;CH2 FIF", "MESS CLR,16:\"CONNECT SG 503, 50 \\4H\\&, TO CH1\"",
-        "MESS 15:\"ADJUST AMPLITUDE FOR 6 DIVISIONS P-P\"",
-        "MESS 1:\"    PRESS ANY BEZEL BUTTON WHEN READY\""});
-  EXPECT_EQ(bench_.Describe(), "SG 503 50 kHz 600 mV -> CH1");
-  Show({"HOR ASEC:5E-9;ACQ REP:OFF", "MESS CLR,16:\"CHANGE THE FREQUENCY TO 150 MH\\&\""});
-  EXPECT_EQ(bench_.Describe(), "SG 503 150 MHz 600 mV -> CH1");
-  Show({"VMO CH1:OFF;HOR ASEC:5E-6", "MESS CLR,9:\"           MOVE SIGNAL TO CH2\"",
-        "MESS 1:\"    PRESS ANY BEZEL BUTTON WHEN READY\""});
-  EXPECT_EQ(bench_.Describe(), "SG 503 150 MHz 600 mV -> CH2");
-  // CH2 at another sensitivity: the amplitude follows the channel shown.
-  Show({"VMO CH2;ATR SOU:CH2;CH2 VOL:.2", "MESS CLR,16:\"CHANGE THE FREQUENCY TO 50 \\4H\\&\"",
-        "MESS 15:\"ADJUST AMPLITUDE FOR 6 DIVS\""});
-  EXPECT_EQ(bench_.Describe(), "SG 503 50 kHz 1.2 V -> CH2");
-}
-
-TEST_F(BenchHandTest, StandardAmplitudeSettingsAndOtherChanges) {
-  Show({"MESS CLR,16:\"CONNECT PG 506, 10\\;V STANDARD AMPLITUDE\"", "MESS 15:\"TO CH1 AND CH2\""});
-  struct Step {
-    const char* text;
-    double volts;
-  };
-  for (const Step& step : {Step{" 20\\;V", 0.02}, Step{" 100\\;V", 0.1}, Step{" 0.5V", 0.5},
-                           Step{" 1V", 1}, Step{" 20V", 20}}) {
-    Show({"BELL;MESS CLR;INTENSI REA:65",
-          std::string("MESS 9:\"          SET PG 506 TO") + step.text + "\""});
-    EXPECT_DOUBLE_EQ(bench_.Amplitude(BenchSource::kStandardAmplitude), step.volts) << step.text;
-  }
-  EXPECT_EQ(bench_.InputsOf(BenchSource::kStandardAmplitude),
-            (std::vector<BenchInput>{BenchInput::kCh1, BenchInput::kCh2}));
-
-  Show({"MESS CLR,16:\"CONNECT SG 503, 50 \\4H\\&, TO CH1 AND EXT1\"",
-        "MESS 16:\" MOVE THE SIGNAL FROM EXT1 TO EXT2\""});
-  EXPECT_EQ(bench_.InputsOf(BenchSource::kSineGenerator),
-            (std::vector<BenchInput>{BenchInput::kCh1, BenchInput::kExt2}));
-
-  Show({"MESS CLR,16:\"CONNECT TIMEMARK GENERATOR TO CH1\"",
-        "MESS CLR, 9:\"       CHANGE TIMEMARKERS TO 100 \\<S\""});
-  EXPECT_NEAR(bench_.Frequency(BenchSource::kTimeMarks), 1e4, 1e-6);
-  Show({"MESS CLR, 9:\"       CHANGE TIMEMARKERS TO 10 \\=S\""});
-  EXPECT_NEAR(bench_.Frequency(BenchSource::kTimeMarks), 1e8, 1e-3);
-
-  // Two cycles over ten divisions of 10 ns.
-  Show({"MESS CLR,16:\"CONNECT SG 503, 50 \\4H\\&, TO CH1 AND CH2\"", "HOR ASEC:1E-8",
-        "MESS 16:\"ADJUST FREQ FOR 2 CYCLES OVER THE SCREEN\""});
-  EXPECT_NEAR(bench_.Frequency(BenchSource::kSineGenerator), 20e6, 1e-3);
 }
 
 TEST_F(BenchHandTest, AnInstructionIsDoneOnceWhileShownAndAgainWhenShownAnew) {
@@ -149,77 +84,6 @@ TEST_F(BenchHandTest, MenusTitlesAndResultsAskForNothing) {
         "MESS CLR,15:\"ADJUST AMPLITUDE TO\""});
   EXPECT_TRUE(hand_.log().empty());
   EXPECT_EQ(bench_.Describe(), "nothing connected");
-}
-
-// A channel pair whose CH1 gain is `mismatch` high; VAR lowers a gain by
-// 0.6 % per unit, a press moves it by half a unit.
-struct Pair {
-  double mismatch;
-  double var1 = 0;
-  double var2 = 0;
-  double Residue() const {
-    return std::fabs((1 + mismatch) * (1 - 0.006 * var1) - (1 - 0.006 * var2));
-  }
-  void Press(int button) {
-    if (button == 1) var1 = std::min(100.0, var1 + 0.5);
-    if (button == 2) var1 = std::max(0.0, var1 - 0.5);
-    if (button == 4) var2 = std::min(100.0, var2 + 0.5);
-    if (button == 5) var2 = std::max(0.0, var2 - 0.5);
-  }
-};
-
-std::vector<int> Trim(Pair& pair) {
-  VarTrimmer trimmer;
-  std::vector<int> presses;
-  for (int i = 0; i < 1000; ++i) {
-    int button = trimmer.Next(pair.Residue());
-    presses.push_back(button);
-    if (button == 3) break;
-    pair.Press(button);
-  }
-  return presses;
-}
-
-TEST(VarTrimmer, LowersTheHigherChannelUntilTheTraceIsStraightest) {
-  // CH1 3 % high: the match lies at VAR 4.85. Ten presses of button 1 reach
-  // 5.0 (0.09 % left), the eleventh (5.5, 0.4 % low) is worse and undone.
-  Pair high_ch1{0.03};
-  EXPECT_EQ(Trim(high_ch1), (std::vector<int>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 3}));
-  EXPECT_DOUBLE_EQ(high_ch1.var1, 5.0);
-  EXPECT_LT(high_ch1.Residue(), 0.001);
-  EXPECT_DOUBLE_EQ(high_ch1.var2, 0);
-
-  // CH2 high: CH1's first press makes it worse, is undone, and CH2 is trimmed.
-  Pair high_ch2{-0.02};
-  std::vector<int> presses = Trim(high_ch2);
-  EXPECT_EQ(presses.front(), 1);
-  EXPECT_EQ(presses[1], 2);
-  EXPECT_EQ(presses.back(), 3);
-  EXPECT_DOUBLE_EQ(high_ch2.var1, 0);
-  EXPECT_NEAR(high_ch2.var2, 3.5, 0.5);
-  EXPECT_LT(high_ch2.Residue(), 0.002);
-
-  // Already matched: one try on each side, both undone.
-  Pair matched{0};
-  EXPECT_EQ(Trim(matched), (std::vector<int>{1, 2, 4, 5, 3}));
-  EXPECT_EQ(matched.var1, 0);
-  EXPECT_EQ(matched.var2, 0);
-
-  // A trace that never changes ends too.
-  VarTrimmer stuck;
-  int last = 0;
-  for (int i = 0; i < VarTrimmer::kMaxPresses + 2 && last != 3; ++i) last = stuck.Next(1.0);
-  EXPECT_EQ(last, 3);
-  EXPECT_DOUBLE_EQ(PeakToPeak({-1, 2.5, 0}), 3.5);
-  EXPECT_DOUBLE_EQ(PeakToPeak({}), 0);
-}
-
-TEST(VarTrimmer, TheTrimTokenTakesNoDelay) {
-  std::string error;
-  auto steps = ScriptTechnician::Parse("b4,trim,b1", &error);
-  ASSERT_TRUE(steps.has_value()) << error;
-  EXPECT_EQ((*steps)[1].action, ScriptTechnician::Step::Action::kTrim);
-  EXPECT_EQ(ScriptTechnician::Check("trim@2"), "script token \"trim@2\": trim takes no delay");
 }
 
 }  // namespace
