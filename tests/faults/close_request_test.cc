@@ -117,10 +117,8 @@ TEST_P(CloseRequestTest, EveryCheckClosesAtOnceWhereverTheRequestComes) {
     ASSERT_GT(duration, 1.0);
     ASSERT_LT(duration, 600.0);
 
-    int sweeps = 0;
     for (double at = kStep / 2; at < duration; at += kStep) {
       SCOPED_TRACE("close request " + std::to_string(at) + " s into the check");
-      ++sweeps;
       const CheckRun closed = RunCheck(model, check, at);
       ASSERT_EQ(closed.code, kExitInterrupted);
       EXPECT_EQ(closed.boxes, 0u);
@@ -140,7 +138,6 @@ TEST_P(CloseRequestTest, EveryCheckClosesAtOnceWhereverTheRequestComes) {
       EXPECT_GE(took, 2.0 - 1e-6);
       EXPECT_LT(took, 2.1);
     }
-    EXPECT_GT(sweeps, 0);
   }
 }
 

@@ -62,7 +62,11 @@ FakeAdapter::FakeAdapter(Kind kind) : kind_(kind) {
 }
 
 FakeAdapter::~FakeAdapter() {
-  stop_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
   thread_.join();
   if (listen_fd_ >= 0) ::close(listen_fd_);
 }
@@ -107,15 +111,9 @@ std::string FakeAdapter::Received() {
 }
 
 std::string FakeAdapter::WaitReceived(std::size_t size) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (std::chrono::steady_clock::now() < end) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (received_.size() >= size) break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return Received();
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, std::chrono::seconds(30), [&] { return received_.size() >= size; });
+  return received_;
 }
 
 void FakeAdapter::ClearReceived() {
@@ -140,12 +138,8 @@ int FakeAdapter::connections() {
 }
 
 bool FakeAdapter::Sleep(int ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (stop_) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return !stop_;
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !changed_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
 }
 
 void FakeAdapter::Serve() {
@@ -187,6 +181,7 @@ void FakeAdapter::ServeConnection(int fd) {
       std::lock_guard<std::mutex> lock(mutex_);
       received_.append(buffer, static_cast<std::size_t>(n));
     }
+    changed_.notify_all();
     for (ssize_t i = 0; i < n; ++i) {
       char c = buffer[i];
       if (escaped) {

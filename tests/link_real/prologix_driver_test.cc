@@ -1,15 +1,13 @@
 #include "link/prologix_driver.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <array>
 #include <cstring>
 
 #include "link_real/fake_adapter.h"
+#include "support/program_run.h"
 #include "support/test_platform.h"
 
 namespace kc {
@@ -25,9 +23,8 @@ const std::string kScopeId = "ID TEK/2440,V81.1,\"12-OCT-87 V2.30 /2.5\"";
 const std::array<Addr4882_t, 32> kAllAddresses = {
     0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
     16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, gpib::NOADDR};
-// Time-out codes that keep the tests short.
+// A time-out code that keeps the tests short.
 constexpr int T100ms = 9;
-constexpr int T300ms = 10;
 
 class PrologixDriverTest : public ::testing::Test {
  protected:
@@ -36,9 +33,11 @@ class PrologixDriverTest : public ::testing::Test {
     ConnectTo(adapter_->port(), std::move(options));
   }
 
+  // The adapter's own answers come at once: the window for them is a
+  // generous deadline, short only where a test waits it out.
   void ConnectTo(int port, PrologixOptions options = {}) {
-    options.answer_seconds = 0.3;
-    options.identify_tries = 1;
+    options.answer_seconds = answer_seconds_;
+    options.identify_tries = identify_tries_;
     options.diagnostic = [this](const std::string& line) { diagnostics_.push_back(line); };
     driver_ = std::make_unique<PrologixDriver>(MakeTcpStream("127.0.0.1", port), platform_,
                                                std::move(options));
@@ -70,6 +69,8 @@ class PrologixDriverTest : public ::testing::Test {
     return received.size() < kSetup.size() ? "" : received.substr(kSetup.size());
   }
 
+  double answer_seconds_ = 30;
+  int identify_tries_ = 1;
   TestPlatform platform_;
   std::unique_ptr<FakeAdapter> adapter_;
   std::unique_ptr<PrologixDriver> driver_;
@@ -212,7 +213,7 @@ TEST_F(PrologixDriverTest, ReadTimeOutIsReportedAndTheNextReplyIsClean) {
   EXPECT_EQ(error_, gpib::EABO);
 
   // What came late is not taken for the next reply.
-  driver_->ibtmo(ud, T300ms);
+  driver_->ibtmo(ud, gpib::T3s);
   Write(ud, "ID?");
   EXPECT_EQ(Read(ud, 512), kScopeId + "\n");
   EXPECT_EQ(status_, gpib::CMPL | gpib::END);
@@ -222,7 +223,7 @@ TEST_F(PrologixDriverTest, ReadTimeOutIsReportedAndTheNextReplyIsClean) {
   const std::string expected =
       "++addr 1\nSILENCE\n++read_tmo_ms 100\n++read eoi\n"
       "++ver\nTRICKLE?\n++read eoi\n"
-      "++ver\nID?\n++read_tmo_ms 300\n++read eoi\n";
+      "++ver\nID?\n++read_tmo_ms 3000\n++read eoi\n";
   EXPECT_EQ(TrafficAfterSetup(expected), expected);
 }
 
@@ -258,6 +259,7 @@ TEST_F(PrologixDriverTest, SerialPollWithoutAnAnswerFails) {
     driver_->ibrsp(silent, &poll);
     EXPECT_EQ(status_ & gpib::ERR, gpib::ERR);
     EXPECT_EQ(error_, gpib::EABO);
+    EXPECT_EQ(count_long_, 0);
     EXPECT_EQ(poll, 'x');
     EXPECT_EQ(driver_->ibrsp(answering, &poll), gpib::CMPL);
     EXPECT_EQ(poll, 0x50);
@@ -394,15 +396,9 @@ TEST_F(PrologixDriverTest, AdapterThatEndsANewConnectionIsBusy) {
 }
 
 TEST_F(PrologixDriverTest, RefusedConnectionFailsEveryCallAndIsReportedOnce) {
-  // A bound socket that does not listen refuses connections.
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
-  int port = ntohs(address.sin_port);
+  int port = 0;
+  int fd = harness::RefusingLoopback(&port);
+  ASSERT_GE(fd, 0);
   ConnectTo(port);
 
   driver_->SendIFC(0);
@@ -461,7 +457,21 @@ TEST_F(PrologixDriverTest, ConnectionIsMadeAgainAfterADrop) {
   EXPECT_EQ(adapter_->WaitReceived(expected.size()), expected);
 }
 
+TEST_F(PrologixDriverTest, AdapterThatDoesNotSayWhoItIsIsAskedAsOftenAsSet) {
+  answer_seconds_ = 0.2;
+  identify_tries_ = 2;
+  Connect(FakeAdapter::Kind::kAr488);
+  adapter_->SilentFrom("++ver");
+  driver_->SendIFC(0);
+  EXPECT_EQ(error_, gpib::ENEB);
+  EXPECT_EQ(adapter_->Received(), "++ver\n++ver\n");
+  EXPECT_EQ(diagnostics_, std::vector<std::string>{
+                              "GPIB adapter at 127.0.0.1:" + std::to_string(adapter_->port()) +
+                              " does not answer ++ver: is it a Prologix or AR488 GPIB adapter?"});
+}
+
 TEST_F(PrologixDriverTest, AdapterThatStopsAnsweringGivesAnError) {
+  answer_seconds_ = 0.2;
   Connect(FakeAdapter::Kind::kAr488);
   adapter_->AddInstrument(1, kScopeId);
   adapter_->SilentFrom("++srq");
