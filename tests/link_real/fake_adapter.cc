@@ -1,6 +1,5 @@
 #include "link_real/fake_adapter.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -8,6 +7,8 @@
 #include <unistd.h>
 
 #include <stdexcept>
+
+#include "support/program_run.h"
 
 namespace kc::testing {
 namespace {
@@ -47,17 +48,8 @@ FakeAdapter::FakeAdapter(Kind kind) : kind_(kind) {
       version_ = "Prologix GPIB-ETHERNET version 1.6.6.0";
       break;
   }
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof(address);
-  if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(listen_fd_, 4) != 0 ||
-      ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("fake adapter: no loopback port");
-  port_ = ntohs(address.sin_port);
+  listen_fd_ = harness::ListenLoopback(&port_);
+  if (listen_fd_ < 0) throw std::runtime_error("fake adapter: no loopback port");
   thread_ = std::thread([this] { Serve(); });
 }
 
@@ -100,11 +92,6 @@ void FakeAdapter::SilentFrom(const std::string& command) {
   silent_from_ = command;
 }
 
-void FakeAdapter::SetVersion(const std::string& version) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  version_ = version;
-}
-
 std::string FakeAdapter::Received() {
   std::lock_guard<std::mutex> lock(mutex_);
   return received_;
@@ -114,11 +101,6 @@ std::string FakeAdapter::WaitReceived(std::size_t size) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait_for(lock, std::chrono::seconds(30), [&] { return received_.size() >= size; });
   return received_;
-}
-
-void FakeAdapter::ClearReceived() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  received_.clear();
 }
 
 std::vector<std::string> FakeAdapter::Messages(int pad) {

@@ -43,16 +43,12 @@ class FakeAdapter {
   void DropOn(const std::string& command, bool refuse_after);
   // From the command line `command` on, nothing is answered.
   void SilentFrom(const std::string& command);
-  // The "++ver" text (a user may have set their own).
-  void SetVersion(const std::string& version);
 
   // All bytes the host sent, over every connection.
   std::string Received();
   // Waits until at least `size` bytes came (a generous deadline: it returns
   // as soon as they are there), then gives them all.
   std::string WaitReceived(std::size_t size);
-  // Forgets what was received so far.
-  void ClearReceived();
   // The messages an instrument received, unescaped.
   std::vector<std::string> Messages(int pad);
   int srq_polls();
