@@ -41,6 +41,11 @@ struct Check {
   std::function<void(MainForm&)> run;
 };
 
+// The trigger check takes the button that chose it (A or B).
+void TriggerOn(MainForm& form, Integer button) {
+  form.Trigger(button);
+}
+
 const std::vector<Check>& Checks() {
   static const std::vector<Check> kChecks = {
       {"AttenComp", [](MainForm& form) { form.AttenComp(); }},
@@ -52,16 +57,8 @@ const std::vector<Check>& Checks() {
       {"ExtTrig", [](MainForm& form) { form.ExtTrig(); }},
       {"SamplSkew", [](MainForm& form) { form.SamplSkew(); }},
       {"Timing", [](MainForm& form) { form.Timing(); }},
-      {"TriggerA",
-       [](MainForm& form) {
-         Integer button = 1;
-         form.Trigger(button);
-       }},
-      {"TriggerB",
-       [](MainForm& form) {
-         Integer button = 2;
-         form.Trigger(button);
-       }},
+      {"TriggerA", [](MainForm& form) { TriggerOn(form, 1); }},
+      {"TriggerB", [](MainForm& form) { TriggerOn(form, 2); }},
       {"VertAcc", [](MainForm& form) { form.VertAcc(); }},
   };
   return kChecks;

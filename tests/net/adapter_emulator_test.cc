@@ -188,24 +188,6 @@ TEST_F(AdapterEmulatorTest, TheTechnicianActsWhenTheHostLooksAtTheServiceRequest
             "spoll 9 timed out\n");
 }
 
-TEST_F(AdapterEmulatorTest, AnOperationUnderWayComesBeforeTheTechnician) {
-  Start("b1");
-  Say("++eos 3\nTESTT SELFC;EXE\n");
-  ASSERT_TRUE(scope_->selfcal_running());
-  // While the self-calibration runs, a look at the line does not make the
-  // technician act.
-  EXPECT_EQ(Say("++srq\n"), "0\r\n");
-  EXPECT_EQ(scope_->event(), 0);
-  platform_.virtual_clock().Pass(SimScope::kSelfCalSeconds);
-  // Its end requests service ...
-  EXPECT_EQ(Say("++srq\n"), "1\r\n");
-  EXPECT_EQ(scope_->event(), 0);
-  EXPECT_EQ(Say("++spoll\n"), "65\r\n");
-  // ... and only then is it the technician's turn.
-  EXPECT_EQ(Say("++srq\n"), "1\r\n");
-  EXPECT_EQ(scope_->event(), 450);
-}
-
 TEST_F(AdapterEmulatorTest, ListenerSearchClearsAndRemoteEnable) {
   Start();
   EXPECT_EQ(Say("++fndl all\n"), "1,5\r\n");

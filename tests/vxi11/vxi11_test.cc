@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "link/onc_rpc.h"
 #include "link/vxi11_driver.h"
 #include "shell/main_form.h"
 #include "sim/script_technician.h"
@@ -229,38 +228,6 @@ TEST(Vxi11Gateway, AReadFromADeviceWithNothingToSayTimesOut) {
   gpib.ibrd(scope, buffer);
   EXPECT_EQ(gpib.ibsta, gpib::CMPL | gpib::END);
   EXPECT_EQ(buffer.substr(0, 11), "ID AB/2440,");
-}
-
-TEST(Vxi11Gateway, ADeviceLockedByAnotherClient) {
-  Gateway gateway;
-  // Another client links to the oscilloscope with its lock.
-  rpc::Client other(vxi11::kCoreProgram, vxi11::kCoreVersion);
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  ASSERT_FALSE(other.Connect("127.0.0.1", gateway.port(), deadline));
-  vxi11::CreateLinkParms parms{7, true, 0, "gpib0,1"};
-  std::string results;
-  ASSERT_FALSE(other.Call(vxi11::kCreateLink, rpc::Encode(parms), deadline, &results));
-  vxi11::CreateLinkResp link;
-  ASSERT_TRUE(rpc::Decode(results, &link));
-  EXPECT_EQ(link.error, vxi11::kNoError);
-
-  TestPlatform platform;
-  std::string diagnostics;
-  Vxi11Options options;
-  options.diagnostic = [&](const std::string& line) { diagnostics += line + "\n"; };
-  Vxi11Driver driver(*ParseVxi11Name(gateway.name(), nullptr), platform, options);
-  GpibBinding gpib(driver);
-  Integer scope = gpib.ibdev(0, 1, 0, gpib::T3s, 1, 0);
-  gpib.ibwrt(scope, "ID?");
-  EXPECT_EQ(gpib.ibsta, static_cast<Integer>(gpib::ERR | gpib::TIMO));
-  EXPECT_EQ(gpib.iberr, gpib::EABO);
-  EXPECT_EQ(diagnostics, "GPIB gateway at 127.0.0.1:" + std::to_string(gateway.port()) +
-                             ": gpib0,1: locked by another client\n");
-  // The lock goes with the other client's connection.
-  other.Close();
-  gpib.ibwrt(scope, "ID?");
-  for (int i = 0; i < 100 && gpib.ibsta != gpib::CMPL; ++i) gpib.ibwrt(scope, "ID?");
-  EXPECT_EQ(gpib.ibsta, gpib::CMPL);
 }
 
 TEST(Vxi11Gateway, AWriteLongerThanTheGatewayTakesGoesInPieces) {
