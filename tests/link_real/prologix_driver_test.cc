@@ -58,6 +58,15 @@ class PrologixDriverTest : public ::testing::Test {
     return buffer.substr(0, static_cast<std::size_t>(count_long_));
   }
 
+  // A listener search; the addresses the driver wrote (entry 0 the
+  // controller).
+  std::vector<int> Search(const Addr4882_t* pads = kAllAddresses.data(), int limit = 15) {
+    std::vector<Addr4882_t> results(static_cast<std::size_t>(limit), 0);
+    driver_->FindLstn(0, pads, results.data(), limit);
+    std::size_t n = std::min(results.size(), static_cast<std::size_t>(count_long_));
+    return std::vector<int>(results.begin(), results.begin() + static_cast<long>(n));
+  }
+
   void Write(int ud, const std::string& text) {
     driver_->ibwrt(ud, text.data(), static_cast<long>(text.size()));
   }
@@ -111,14 +120,8 @@ TEST_F(PrologixDriverTest, IdentificationExchangeAsTheProgramMakesIt) {
   adapter_->AddInstrument(1, "ID SONY/TEK,AFG2020");
   adapter_->AddInstrument(7, kScopeId);
 
-  std::array<Addr4882_t, 15> listeners{};
-  driver_->FindLstn(0, kAllAddresses.data(), listeners.data(), 15);
+  EXPECT_EQ(Search(), (std::vector<int>{0, 1, 7}));
   EXPECT_EQ(status_, gpib::CMPL);
-  EXPECT_EQ(count_, 3);
-  EXPECT_EQ(listeners[0], 0);
-  EXPECT_EQ(listeners[1], 1);
-  EXPECT_EQ(listeners[2], 7);
-  EXPECT_EQ(listeners[3], 0);
 
   int ud = Open(1);
   driver_->ibpad(ud, 7);
@@ -294,26 +297,20 @@ TEST_F(PrologixDriverTest, ListenerSearchAnswersOfBothAr488Lines) {
     Connect(kind);
     adapter_->AddInstrument(4, "ID G");
     adapter_->AddInstrument(12, "ID H");
-    std::array<Addr4882_t, 15> listeners{};
-    driver_->FindLstn(0, kAllAddresses.data(), listeners.data(), 15);
+    EXPECT_EQ(Search(), (std::vector<int>{0, 4, 12}));
     EXPECT_EQ(status_, gpib::CMPL);
-    EXPECT_EQ(count_, 3);
-    EXPECT_EQ((std::array<int, 4>{listeners[0], listeners[1], listeners[2], listeners[3]}),
-              (std::array<int, 4>{0, 4, 12, 0}));
     std::string search = kind == FakeAdapter::Kind::kAr488 ? "++fndl all\n" : "++findlstn\n";
     EXPECT_EQ(TrafficAfterSetup("++read_tmo_ms 50\n" + search), "++read_tmo_ms 50\n" + search);
 
     // More listeners than the limit.
-    std::array<Addr4882_t, 2> small{};
-    driver_->FindLstn(0, kAllAddresses.data(), small.data(), 2);
+    Search(kAllAddresses.data(), 2);
     EXPECT_EQ(status_ & gpib::ERR, gpib::ERR);
     EXPECT_EQ(error_, gpib::ETAB);
   }
 
   // An empty bus: only the controller.
   Connect(FakeAdapter::Kind::kAr488Esp32);
-  std::array<Addr4882_t, 15> listeners{};
-  driver_->FindLstn(0, kAllAddresses.data(), listeners.data(), 15);
+  Search();
   EXPECT_EQ(status_ & gpib::ERR, gpib::ERR);
   EXPECT_EQ(error_, gpib::EBUS);
 }
@@ -333,11 +330,8 @@ TEST_F(PrologixDriverTest, PlainPrologixProbesTheBusOrOnlyTheNamedListeners) {
   Connect(FakeAdapter::Kind::kPrologix);
   adapter_->AddInstrument(3, "ID I");
   const std::array<Addr4882_t, 5> pads = {0, 2, 3, 4, gpib::NOADDR};
-  std::array<Addr4882_t, 15> listeners{};
-  driver_->FindLstn(0, pads.data(), listeners.data(), 15);
+  EXPECT_EQ(Search(pads.data()), (std::vector<int>{0, 3}));
   EXPECT_EQ(status_, gpib::CMPL);
-  EXPECT_EQ(count_, 2);
-  EXPECT_EQ(listeners[1], 3);
   const std::string probe =
       "++read_tmo_ms 50\n"
       "++addr 2\n++spoll\n++ver\n++addr 3\n++spoll\n++ver\n++addr 4\n++spoll\n++ver\n";
@@ -350,10 +344,8 @@ TEST_F(PrologixDriverTest, PlainPrologixProbesTheBusOrOnlyTheNamedListeners) {
   named.listeners = {7, 2};
   Connect(FakeAdapter::Kind::kPrologix, named);
   adapter_->AddInstrument(7, "ID J");
-  driver_->FindLstn(0, kAllAddresses.data(), listeners.data(), 15);
+  EXPECT_EQ(Search(), (std::vector<int>{0, 7}));
   EXPECT_EQ(status_, gpib::CMPL);
-  EXPECT_EQ(count_, 2);
-  EXPECT_EQ((std::array<int, 2>{listeners[0], listeners[1]}), (std::array<int, 2>{0, 7}));
   const std::string named_probe =
       "++read_tmo_ms 50\n++addr 2\n++spoll\n++ver\n++addr 7\n++spoll\n++ver\n";
   EXPECT_EQ(TrafficAfterSetup(named_probe), named_probe);
@@ -366,7 +358,7 @@ TEST_F(PrologixDriverTest, PlainPrologixProbesTheBusOrOnlyTheNamedListeners) {
   diagnostics_.clear();
   named.listeners = {5, 9};
   Connect(FakeAdapter::Kind::kAr488, named);
-  driver_->FindLstn(0, kAllAddresses.data(), listeners.data(), 15);
+  Search();
   EXPECT_EQ(status_ & gpib::ERR, gpib::ERR);
   EXPECT_EQ(error_, gpib::EBUS);
   EXPECT_EQ(diagnostics_, std::vector<std::string>{
@@ -404,8 +396,7 @@ TEST_F(PrologixDriverTest, RefusedConnectionFailsEveryCallAndIsReportedOnce) {
   driver_->SendIFC(0);
   EXPECT_EQ(status_ & gpib::ERR, gpib::ERR);
   EXPECT_EQ(error_, gpib::ENEB);
-  std::array<Addr4882_t, 15> listeners{};
-  driver_->FindLstn(0, kAllAddresses.data(), listeners.data(), 15);
+  Search();
   EXPECT_EQ(error_, gpib::ENEB);
   ASSERT_EQ(diagnostics_.size(), 1u);
   EXPECT_NE(diagnostics_[0].find("127.0.0.1:" + std::to_string(port)), std::string::npos);
