@@ -41,6 +41,11 @@ struct Check {
   std::function<void(MainForm&)> run;
 };
 
+// The trigger check takes the button that chose it (A or B).
+void TriggerOn(MainForm& form, Integer button) {
+  form.Trigger(button);
+}
+
 const std::vector<Check>& Checks() {
   static const std::vector<Check> kChecks = {
       {"AttenComp", [](MainForm& form) { form.AttenComp(); }},
@@ -52,16 +57,8 @@ const std::vector<Check>& Checks() {
       {"ExtTrig", [](MainForm& form) { form.ExtTrig(); }},
       {"SamplSkew", [](MainForm& form) { form.SamplSkew(); }},
       {"Timing", [](MainForm& form) { form.Timing(); }},
-      {"TriggerA",
-       [](MainForm& form) {
-         Integer button = 1;
-         form.Trigger(button);
-       }},
-      {"TriggerB",
-       [](MainForm& form) {
-         Integer button = 2;
-         form.Trigger(button);
-       }},
+      {"TriggerA", [](MainForm& form) { TriggerOn(form, 1); }},
+      {"TriggerB", [](MainForm& form) { TriggerOn(form, 2); }},
       {"VertAcc", [](MainForm& form) { form.VertAcc(); }},
   };
   return kChecks;
@@ -117,10 +114,8 @@ TEST_P(CloseRequestTest, EveryCheckClosesAtOnceWhereverTheRequestComes) {
     ASSERT_GT(duration, 1.0);
     ASSERT_LT(duration, 600.0);
 
-    int sweeps = 0;
     for (double at = kStep / 2; at < duration; at += kStep) {
       SCOPED_TRACE("close request " + std::to_string(at) + " s into the check");
-      ++sweeps;
       const CheckRun closed = RunCheck(model, check, at);
       ASSERT_EQ(closed.code, kExitInterrupted);
       EXPECT_EQ(closed.boxes, 0u);
@@ -140,7 +135,6 @@ TEST_P(CloseRequestTest, EveryCheckClosesAtOnceWhereverTheRequestComes) {
       EXPECT_GE(took, 2.0 - 1e-6);
       EXPECT_LT(took, 2.1);
     }
-    EXPECT_GT(sweeps, 0);
   }
 }
 
