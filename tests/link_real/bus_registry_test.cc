@@ -60,6 +60,12 @@ TEST(BusRegistryTest, EveryFormReadsAsItsSchemeAndTarget) {
       {"vxi11://192.168.1.60", "vxi11 192.168.1.60:0 gpib0"},
       {"vxi11://127.0.0.1:1024/gpib0,3", "vxi11 127.0.0.1:1024 gpib0 3"},
       {"TCPIP::10.0.0.7::gpib0,5::INSTR", "vxi11 10.0.0.7:0 gpib0 5"},
+      {"VXI11://gw-3.lab:1024/gpib0", "vxi11 gw-3.lab:1024 gpib0"},
+      {"vxi11://[fd00::5]:1024/gpib0,7", "vxi11 fd00::5:1024 gpib0 7"},
+      {"tcpip0::10.0.0.7::GPIB0,30::instr", "vxi11 10.0.0.7:0 gpib0 30"},
+      {"TCPIP::[fd00::5]::gpib0,2::INSTR", "vxi11 fd00::5:0 gpib0 2"},
+      // The shortest serial device.
+      {"PRLGX-ASRL::/d::INTFC", "prologix /d 115200"},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -105,6 +111,13 @@ TEST(BusRegistryTest, MalformedNamesSayWhatIsWrong) {
       {"PRLGX-TCPIP::host::1234", "ends in ::INTFC"},
       {"PRLGX-ASRL::ttyUSB0::INTFC", "PRLGX-ASRL::/dev/DEVICE::INTFC"},
       {"VXI0::INTFC", "unknown interface \"VXI0\" (known: PRLGX-TCPIP, PRLGX-ASRL, GPIB, TCPIP)"},
+      {"vxi11://", "host name \"\" is empty"},
+      {"vxi11://fd00::5", "must be written in brackets"},
+      {"vxi11://host:70000", "the port \"70000\" is not a number 1 to 65535"},
+      {"vxi11://host/inst0", "as gpib0 or gpib0,ADDR, not \"inst0\""},
+      {"vxi11://host/gpib0,31", "the address \"31\" is not a number 1 to 30"},
+      {"TCPIP::10.0.0.7::gpib0::INSTR", "the instrument's address is missing"},
+      {"TCPIP::10.0.0.7:1024::gpib0,1::INSTR", "has no port"},
   };
   for (const Case& c : cases) {
     std::string error;

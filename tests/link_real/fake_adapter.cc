@@ -1,6 +1,5 @@
 #include "link_real/fake_adapter.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -8,6 +7,8 @@
 #include <unistd.h>
 
 #include <stdexcept>
+
+#include "support/program_run.h"
 
 namespace kc::testing {
 namespace {
@@ -47,22 +48,17 @@ FakeAdapter::FakeAdapter(Kind kind) : kind_(kind) {
       version_ = "Prologix GPIB-ETHERNET version 1.6.6.0";
       break;
   }
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
-  socklen_t length = sizeof(address);
-  if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(listen_fd_, 4) != 0 ||
-      ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("fake adapter: no loopback port");
-  port_ = ntohs(address.sin_port);
+  listen_fd_ = harness::ListenLoopback(&port_);
+  if (listen_fd_ < 0) throw std::runtime_error("fake adapter: no loopback port");
   thread_ = std::thread([this] { Serve(); });
 }
 
 FakeAdapter::~FakeAdapter() {
-  stop_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
   thread_.join();
   if (listen_fd_ >= 0) ::close(listen_fd_);
 }
@@ -96,31 +92,15 @@ void FakeAdapter::SilentFrom(const std::string& command) {
   silent_from_ = command;
 }
 
-void FakeAdapter::SetVersion(const std::string& version) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  version_ = version;
-}
-
 std::string FakeAdapter::Received() {
   std::lock_guard<std::mutex> lock(mutex_);
   return received_;
 }
 
 std::string FakeAdapter::WaitReceived(std::size_t size) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-  while (std::chrono::steady_clock::now() < end) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (received_.size() >= size) break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return Received();
-}
-
-void FakeAdapter::ClearReceived() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  received_.clear();
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, std::chrono::seconds(30), [&] { return received_.size() >= size; });
+  return received_;
 }
 
 std::vector<std::string> FakeAdapter::Messages(int pad) {
@@ -140,12 +120,8 @@ int FakeAdapter::connections() {
 }
 
 bool FakeAdapter::Sleep(int ms) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < end) {
-    if (stop_) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return !stop_;
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !changed_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stop_.load(); });
 }
 
 void FakeAdapter::Serve() {
@@ -187,6 +163,7 @@ void FakeAdapter::ServeConnection(int fd) {
       std::lock_guard<std::mutex> lock(mutex_);
       received_.append(buffer, static_cast<std::size_t>(n));
     }
+    changed_.notify_all();
     for (ssize_t i = 0; i < n; ++i) {
       char c = buffer[i];
       if (escaped) {

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <string>
@@ -42,15 +43,12 @@ class FakeAdapter {
   void DropOn(const std::string& command, bool refuse_after);
   // From the command line `command` on, nothing is answered.
   void SilentFrom(const std::string& command);
-  // The "++ver" text (a user may have set their own).
-  void SetVersion(const std::string& version);
 
   // All bytes the host sent, over every connection.
   std::string Received();
-  // Waits (1 s at most) until at least `size` bytes came, then gives them all.
+  // Waits until at least `size` bytes came (a generous deadline: it returns
+  // as soon as they are there), then gives them all.
   std::string WaitReceived(std::size_t size);
-  // Forgets what was received so far.
-  void ClearReceived();
   // The messages an instrument received, unescaped.
   std::vector<std::string> Messages(int pad);
   int srq_polls();
@@ -84,6 +82,7 @@ class FakeAdapter {
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::mutex mutex_;
+  std::condition_variable changed_;  // bytes received, or the adapter stops
   std::string version_;
   std::map<int, Instrument> instruments_;
   std::map<std::string, std::string> inject_;

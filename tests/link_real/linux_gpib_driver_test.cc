@@ -26,16 +26,12 @@ class FakeLibrary {
     if (handle_ == nullptr) throw std::runtime_error(dlerror());
     Bind("kc_fake_gpib_reset", reset_);
     Bind("kc_fake_gpib_log", log_);
-    Bind("kc_fake_gpib_set_listeners", set_listeners_);
     Bind("kc_fake_gpib_request_service", request_service_);
     reset_();
   }
   ~FakeLibrary() { dlclose(handle_); }
 
   std::string log() const { return log_(); }
-  void SetListeners(const std::vector<int>& pads) {
-    set_listeners_(pads.data(), static_cast<int>(pads.size()));
-  }
   void RequestService(int after_waits, bool autopoll) { request_service_(after_waits, autopoll); }
 
  private:
@@ -49,7 +45,6 @@ class FakeLibrary {
   void* handle_;
   void (*reset_)() = nullptr;
   const char* (*log_)() = nullptr;
-  void (*set_listeners_)(const int*, int) = nullptr;
   void (*request_service_)(int, int) = nullptr;
 };
 
@@ -136,23 +131,6 @@ TEST_F(LinuxGpibDriverTest, StatusAndErrorComeFromTheLibrary) {
   EXPECT_EQ(driver_->ibrd(ud, buffer.data(), 16), gpib::ERR | gpib::TIMO | gpib::CMPL);
   EXPECT_EQ(status_, gpib::ERR | gpib::TIMO | gpib::CMPL);
   EXPECT_EQ(error_, gpib::EABO);
-}
-
-TEST_F(LinuxGpibDriverTest, ListenerSearchWithNoneOrTooMany) {
-  std::array<Addr4882_t, 15> listeners{};
-  fake_.SetListeners({});
-  driver_->FindLstn(0, kAllAddresses.data(), listeners.data(), 15);
-  EXPECT_EQ(status_ & gpib::ERR, gpib::ERR);
-  EXPECT_EQ(error_, gpib::EBUS);
-
-  std::vector<int> many;
-  for (int pad = 1; pad <= 20; ++pad) many.push_back(pad);
-  fake_.SetListeners(many);
-  driver_->FindLstn(0, kAllAddresses.data(), listeners.data(), 15);
-  EXPECT_EQ(status_ & gpib::ERR, gpib::ERR);
-  EXPECT_EQ(error_, gpib::ETAB);
-  EXPECT_EQ(listeners[0], 0);
-  EXPECT_EQ(listeners[14], 14);
 }
 
 TEST_F(LinuxGpibDriverTest, ServiceRequestWaitWithAndWithoutAutomaticPolling) {

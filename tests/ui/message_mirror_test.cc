@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/fake_driver.h"
+#include "support/fake_driver.h"
 #include "support/test_platform.h"
 
 namespace kc {
@@ -48,7 +48,7 @@ TEST(MessageCommandsTest, WhatCannotBeReadIsPassedOver) {
 }
 
 TEST(MessageMirrorTest, MirrorsChangedLinesOfWritesThatWentThrough) {
-  linktest::FakeDriver inner;
+  fakes::FakeDriver inner;
   MirrorPlatform platform;
   MessageMirror mirror(inner, platform);
   std::int32_t status = 0, error = 0, count = 0, count_long = 0;
@@ -63,7 +63,7 @@ TEST(MessageMirrorTest, MirrorsChangedLinesOfWritesThatWentThrough) {
   EXPECT_EQ(platform.mirrored, (Mirrored{{2, "  ATTEN"}, {1, "  COMP"}}));
 
   // A write the bus refused changed nothing on the instrument.
-  inner.Script("ibwrt", linktest::Error(gpib::ENOL));
+  inner.Script("ibwrt", fakes::Error(gpib::ENOL));
   EXPECT_NE(write("MESS 5:\"lost\"") & gpib::ERR, 0);
   EXPECT_EQ(status & gpib::ERR, gpib::ERR);
   EXPECT_EQ(error, gpib::ENOL);

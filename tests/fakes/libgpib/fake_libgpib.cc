@@ -1,10 +1,10 @@
 // A stand-in for the linux-gpib user library: the same C calls, over a
-// scripted bus. Listeners (1 and 7 unless set) answer "ID?" with "ID FAKE/<pad>"
+// scripted bus. Listeners 1 and 7 answer "ID?" with "ID FAKE/<pad>"
 // and serial polls with 0; a service request comes after a set number of
 // waits. Every call is logged, one line each, for the tests to compare.
 //
 // Test controls: kc_fake_gpib_reset(), kc_fake_gpib_log(),
-// kc_fake_gpib_set_listeners(pads, n), kc_fake_gpib_request_service(n, autopoll).
+// kc_fake_gpib_request_service(n, autopoll).
 
 #include <algorithm>
 #include <cstdio>
@@ -79,9 +79,6 @@ void kc_fake_gpib_reset() {
 }
 const char* kc_fake_gpib_log() {
   return bus.log.c_str();
-}
-void kc_fake_gpib_set_listeners(const int* pads, int n) {
-  bus.listeners.assign(pads, pads + n);
 }
 void kc_fake_gpib_request_service(int after_waits, int autopoll) {
   bus.rqs_after = after_waits;
