@@ -56,6 +56,19 @@ bool GpibDriverBase::ListenerSearchArguments(int board, const Addr4882_t* pads,
   return true;
 }
 
+std::optional<std::vector<int>> GpibDriverBase::ListedPrimaries(const Addr4882_t* pads) {
+  std::vector<int> listed;
+  for (int i = 0; pads[i] != gpib::NOADDR; ++i) {
+    const int pad = pads[i] & 0xFF;
+    if (i > 255 || pad > 30 || (pads[i] >> 8) != 0) {
+      Fail(gpib::EARG);
+      return std::nullopt;
+    }
+    if (std::find(listed.begin(), listed.end(), pad) == listed.end()) listed.push_back(pad);
+  }
+  return listed;
+}
+
 void GpibDriverBase::ReportListeners(const std::vector<int>& listed, const std::vector<int>& found,
                                      Addr4882_t* results, int limit) {
   std::vector<int> answer;

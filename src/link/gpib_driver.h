@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace kc {
@@ -95,6 +96,10 @@ class GpibDriverBase : public GpibDriver {
   // answer. When they do not hold the call fails (ENEB, EARG): false.
   bool ListenerSearchArguments(int board, const Addr4882_t* pads, const Addr4882_t* results,
                                int limit);
+  // The primary addresses of a search's list up to its end mark, in list
+  // order without repeats. A list without an end mark within 256 entries, or
+  // an entry that is not a primary address, fails the call (EARG): nothing.
+  std::optional<std::vector<int>> ListedPrimaries(const Addr4882_t* pads);
   // The end of a listener search: of the addresses `listed` (0, the
   // controller, always listens) those in `found`, written to `results` as
   // FindLstn does, with ETAB beyond `limit` and EBUS when no instrument is

@@ -440,22 +440,10 @@ std::optional<std::vector<int>> PrologixDriver::SearchListeners(const std::vecto
 
 void PrologixDriver::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* results, int limit) {
   if (!ListenerSearchArguments(board, pads, results, limit)) return;
-  std::vector<int> listed;  // primary addresses in list order, no repeats
-  for (int i = 0; pads[i] != gpib::NOADDR; ++i) {
-    if (i > 255) {
-      Fail(gpib::EARG);  // no end mark
-      return;
-    }
-    int pad = pads[i] & 0xFF;
-    int sad = pads[i] >> 8;
-    if (pad > 30 || sad != 0) {
-      Fail(gpib::EARG);
-      return;
-    }
-    if (std::find(listed.begin(), listed.end(), pad) == listed.end()) listed.push_back(pad);
-  }
+  const std::optional<std::vector<int>> listed = ListedPrimaries(pads);
+  if (!listed) return;
   std::vector<int> wanted;
-  for (int pad : listed)
+  for (int pad : *listed)
     if (pad != 0) wanted.push_back(pad);
 
   if (!Begin()) {
@@ -491,7 +479,7 @@ void PrologixDriver::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* res
     Note(AdapterName() + ": no instrument answered at any GPIB address");
   }
 
-  ReportListeners(listed, found, results, limit);
+  ReportListeners(*listed, found, results, limit);
 }
 
 int PrologixDriver::ibclr(int ud) {

@@ -468,17 +468,10 @@ std::optional<std::vector<int>> Vxi11Driver::SearchListeners(const std::vector<i
 
 void Vxi11Driver::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* results, int limit) {
   if (!ListenerSearchArguments(board, pads, results, limit)) return;
-  std::vector<int> listed;  // primary addresses in list order, no repeats
-  for (int i = 0; pads[i] != gpib::NOADDR; ++i) {
-    int pad = pads[i] & 0xFF;
-    if (i > 255 || pad > 30 || (pads[i] >> 8) != 0) {
-      Fail(gpib::EARG);  // no end mark, or not a primary address
-      return;
-    }
-    if (std::find(listed.begin(), listed.end(), pad) == listed.end()) listed.push_back(pad);
-  }
+  const std::optional<std::vector<int>> listed = ListedPrimaries(pads);
+  if (!listed) return;
   std::vector<int> wanted;
-  for (int pad : listed)
+  for (int pad : *listed)
     if (pad != 0) wanted.push_back(pad);
   if (!Begin()) {
     FailWithFault();
@@ -493,7 +486,7 @@ void Vxi11Driver::FindLstn(int board, const Addr4882_t* pads, Addr4882_t* result
     }
     found = *searched;
   }
-  ReportListeners(listed, found, results, limit);
+  ReportListeners(*listed, found, results, limit);
 }
 
 int Vxi11Driver::ibdev(int board, int pad, int sad, int tmo, int eot, int eos) {
