@@ -1,0 +1,137 @@
+#include "link_real/scripted_adapter.h"
+
+#include <asio/error.hpp>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace kc::testing {
+namespace {
+
+std::string Decode(const std::string& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      bytes += text[i];
+      continue;
+    }
+    char c = text[++i];
+    if (c == 'x' && i + 2 < text.size()) {
+      bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      bytes += c == 'e' ? '\x1b' : c == 'r' ? '\r' : c == 'n' ? '\n' : c;
+    }
+  }
+  return bytes;
+}
+
+}  // namespace
+
+ScriptedAdapter::ScriptedAdapter(const std::string& name) {
+  const std::string path =
+      std::string(KC_SOURCE_DIR) + "/tests/transcripts/adapter/" + name + ".txt";
+  std::ifstream file(path);
+  if (!file) throw std::runtime_error("cannot read " + path);
+  std::string line;
+  while (std::getline(file, line)) {
+    const std::string head = line.substr(0, line.find(' '));
+    const std::string rest = line.size() > head.size() ? Decode(line.substr(head.size() + 1)) : "";
+    if (head == ">") {
+      steps_.push_back({Kind::kSend, rest + "\n"});
+    } else if (head == "<") {
+      steps_.push_back({Kind::kAnswer, rest + "\r\n"});
+    } else if (head == "<<") {
+      steps_.push_back({Kind::kAnswer, rest});
+    } else if (head == "~") {
+      steps_.push_back({Kind::kTrickle, rest});
+    } else if (head == "drop" || head == "refuse" || head == "repeat") {
+      steps_.push_back({head == "drop"     ? Kind::kDrop
+                        : head == "refuse" ? Kind::kRefuse
+                                           : Kind::kRepeat,
+                        ""});
+    } else if (!head.empty() && head != "#") {
+      throw std::runtime_error(path + ": cannot read \"" + line + "\"");
+    }
+  }
+}
+
+std::error_code ScriptedAdapter::Open(Deadline) {
+  if (refusing_) return std::make_error_code(std::errc::connection_refused);
+  ++connections_;
+  open_ = true;
+  closed_by_peer_ = false;
+  input_.clear();
+  trickle_.clear();
+  ClearBuffer();
+  return {};
+}
+
+std::string ScriptedAdapter::Expected() const {
+  std::string expected = met_;
+  for (std::size_t i = next_; i < steps_.size(); ++i) {
+    bool optional = repeating_ && i == repeat_from_;
+    if (steps_[i].kind == Kind::kSend && !optional) expected += steps_[i].bytes;
+  }
+  return expected;
+}
+
+std::error_code ScriptedAdapter::WriteSome(std::string_view data, Deadline, std::size_t* sent) {
+  *sent = 0;
+  if (closed_by_peer_) return std::make_error_code(std::errc::connection_reset);
+  *sent = data.size();
+  received_.append(data);
+  Play();
+  return {};
+}
+
+void ScriptedAdapter::Play() {
+  while (!derailed_ && next_ < steps_.size() && steps_[next_].kind == Kind::kSend) {
+    const std::string& line = steps_[next_].bytes;
+    if (received_.size() < met_.size() + line.size()) return;
+    if (received_.compare(met_.size(), line.size(), line) != 0) {
+      derailed_ = true;
+      return;
+    }
+    met_ += line;
+    repeat_from_ = next_++;
+    for (; next_ < steps_.size() && steps_[next_].kind != Kind::kSend; ++next_) {
+      const Step& step = steps_[next_];
+      if (step.kind == Kind::kAnswer) input_ += step.bytes;
+      if (step.kind == Kind::kTrickle) trickle_ = step.bytes;
+      if (step.kind == Kind::kDrop) closed_by_peer_ = true;
+      if (step.kind == Kind::kRefuse) refusing_ = true;
+      if (step.kind == Kind::kRepeat) {
+        next_ = repeat_from_;
+        repeating_ = true;
+        break;
+      }
+    }
+  }
+}
+
+std::error_code ScriptedAdapter::ReadSome(Deadline deadline, std::string* out) {
+  if (!input_.empty()) {
+    out->append(input_);
+    input_.clear();
+    return {};
+  }
+  if (!trickle_.empty()) {
+    // A read that only takes what has come (a drain) gets the rest at once.
+    if (deadline <= std::chrono::steady_clock::now()) {
+      out->append(trickle_);
+      trickle_.clear();
+      return {};
+    }
+    std::this_thread::sleep_until(
+        std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(30)));
+    if (std::chrono::steady_clock::now() >= deadline) return TimedOut();
+    out->push_back(trickle_.front());
+    trickle_.erase(0, 1);
+    return {};
+  }
+  if (closed_by_peer_) return asio::error::eof;
+  return TimedOut();
+}
+
+}  // namespace kc::testing

@@ -1,0 +1,75 @@
+// A GPIB adapter that plays a dialogue written by hand, one file a case under
+// tests/transcripts/adapter/. It is the driver's byte stream: what the driver
+// sends is compared, line by line in order, with the file's "> " lines, and
+// each line it expects is answered as the file says. Nothing arrives unless
+// the file says so, and a read with nothing to take times out at once.
+//
+//   > LINE      a line the driver sends (its LF added)
+//   < LINE      a line the adapter answers (CR LF added)
+//   << BYTES    bytes the adapter answers as they stand (a reply and its end mark)
+//   ~ BYTES     bytes that trickle in, one every 30 ms
+//   drop        the adapter closes the connection; the next one is taken
+//   refuse      no connection is taken any more
+//   repeat      the exchange above comes again as often as the driver asks
+//   # TEXT      a comment
+//
+// In LINE and BYTES: \e is ESC, \r CR, \n LF, \xHH a byte, \\ a backslash.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "link/adapter_stream.h"
+
+namespace kc::testing {
+
+class ScriptedAdapter : public AdapterStream {
+ public:
+  // Where the adapter is, as the driver's messages name it.
+  static constexpr const char* kWhere = "192.168.1.50:1234";
+
+  // The dialogue in tests/transcripts/adapter/`name`.txt.
+  explicit ScriptedAdapter(const std::string& name);
+
+  std::error_code Open(Deadline deadline) override;
+  void Close() override { open_ = false; }
+  bool is_open() const override { return open_; }
+  std::string Describe() const override { return kWhere; }
+
+  // Everything the driver sent, over every connection.
+  const std::string& Received() const { return received_; }
+  // What the file says the driver sends: the lines met so far (a repeated
+  // exchange as often as it came) and those still to come.
+  std::string Expected() const;
+  int connections() const { return connections_; }
+
+ protected:
+  std::error_code WriteSome(std::string_view data, Deadline deadline, std::size_t* sent) override;
+  std::error_code ReadSome(Deadline deadline, std::string* out) override;
+
+ private:
+  enum class Kind { kSend, kAnswer, kTrickle, kDrop, kRefuse, kRepeat };
+  struct Step {
+    Kind kind;
+    std::string bytes;
+  };
+  // Takes the expected lines that have come in whole and plays what follows
+  // each of them.
+  void Play();
+
+  std::vector<Step> steps_;
+  std::size_t next_ = 0;         // the step the adapter is at
+  std::size_t repeat_from_ = 0;  // the "> " step that a repeat goes back to
+  bool repeating_ = false;       // the exchange there came at least once
+  bool derailed_ = false;        // the driver sent something else: no more answers
+  std::string received_;
+  std::string met_;  // the expected lines met so far
+  std::string input_;
+  std::string trickle_;
+  bool open_ = false;
+  bool closed_by_peer_ = false;
+  bool refusing_ = false;
+  int connections_ = 0;
+};
+
+}  // namespace kc::testing
