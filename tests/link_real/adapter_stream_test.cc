@@ -1,12 +1,8 @@
 #include "link/adapter_stream.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <deque>
-
-#include "support/program_run.h"
 
 namespace kc {
 namespace {
@@ -88,27 +84,7 @@ TEST(AdapterStreamTest, EndlessInputWithoutAnEndIsCutOff) {
   EXPECT_EQ(stream.pending(), "");
 }
 
-TEST(AdapterStreamTest, LoopbackReadTimesOutThenSeesTheClose) {
-  int port = 0;
-  int listener = harness::ListenLoopback(&port);
-  ASSERT_GE(listener, 0);
-  std::unique_ptr<AdapterStream> stream = MakeTcpStream("127.0.0.1", port);
-  auto in = [](int ms) { return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); };
-  ASSERT_FALSE(stream->Open(in(2000)));
-  int peer = ::accept(listener, nullptr, nullptr);
-  ASSERT_GE(peer, 0);
-
-  std::string line;
-  EXPECT_TRUE(AdapterStream::IsTimeout(stream->ReadLine(in(50), &line)));
-  ASSERT_EQ(::send(peer, "0\r\n1", 4, 0), 4);
-  ASSERT_FALSE(stream->ReadLine(in(2000), &line));
-  EXPECT_EQ(line, "0");
-  ::close(peer);
-  std::error_code error = stream->ReadLine(in(2000), &line);
-  EXPECT_TRUE(error);
-  EXPECT_FALSE(AdapterStream::IsTimeout(error));
-  ::close(listener);
-}
+// The TCP stream's time-outs and a peer's close: the served-adapter suite.
 
 }  // namespace
 }  // namespace kc

@@ -1,12 +1,10 @@
 #include "link/prologix_driver.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 
 #include "link_real/scripted_adapter.h"
-#include "support/program_run.h"
 #include "support/test_platform.h"
 
 namespace kc {
@@ -32,12 +30,9 @@ class PrologixDriverTest : public ::testing::Test {
     CheckStream();
     auto adapter = std::make_unique<ScriptedAdapter>(transcript);
     adapter_ = adapter.get();
-    Make(std::move(adapter), std::move(options));
-  }
-  void Make(std::unique_ptr<AdapterStream> stream, PrologixOptions options = {}) {
     options.identify_tries = identify_tries_;
     options.diagnostic = [this](const std::string& line) { diagnostics_.push_back(line); };
-    driver_ = std::make_unique<PrologixDriver>(std::move(stream), platform_, std::move(options));
+    driver_ = std::make_unique<PrologixDriver>(std::move(adapter), platform_, std::move(options));
     driver_->RegisterGpibGlobalsForThread(&status_, &error_, &count_, &count_long_);
   }
   void CheckStream() {
@@ -297,20 +292,15 @@ TEST_F(PrologixDriverTest, AdapterThatEndsANewConnectionIsBusy) {
 }
 
 TEST_F(PrologixDriverTest, RefusedConnectionFailsEveryCallAndIsReportedOnce) {
-  int port = 0;
-  int fd = harness::RefusingLoopback(&port);
-  ASSERT_GE(fd, 0);
-  Make(MakeTcpStream("127.0.0.1", port));
+  Connect("refused");
   driver_->SendIFC(0);
   ExpectError(gpib::ENEB);
   Search();
   EXPECT_EQ(error_, gpib::ENEB);
-  ASSERT_EQ(diagnostics_.size(), 1u);
-  EXPECT_EQ(diagnostics_[0], "GPIB adapter at 127.0.0.1:" + std::to_string(port) +
-                                 ": cannot connect: " +
-                                 std::error_code(ECONNREFUSED, std::system_category()).message());
+  EXPECT_EQ(diagnostics_,
+            std::vector<std::string>{std::string("GPIB adapter at ") + ScriptedAdapter::kWhere +
+                                     ": cannot connect: Connection refused"});
   EXPECT_EQ(platform_.message_detail(), diagnostics_[0]);
-  ::close(fd);
 }
 
 TEST_F(PrologixDriverTest, DroppedConnectionFailsTheCallWithoutWaiting) {

@@ -35,25 +35,16 @@ ScriptedAdapter::ScriptedAdapter(const std::string& name) {
   if (!file) throw std::runtime_error("cannot read " + path);
   std::string line;
   while (std::getline(file, line)) {
-    const std::string head = line.substr(0, line.find(' '));
-    const std::string rest = line.size() > head.size() ? Decode(line.substr(head.size() + 1)) : "";
-    if (head == ">") {
-      steps_.push_back({Kind::kSend, rest + "\n"});
-    } else if (head == "<") {
-      steps_.push_back({Kind::kAnswer, rest + "\r\n"});
-    } else if (head == "<<") {
-      steps_.push_back({Kind::kAnswer, rest});
-    } else if (head == "~") {
-      steps_.push_back({Kind::kTrickle, rest});
-    } else if (head == "drop" || head == "refuse" || head == "repeat") {
-      steps_.push_back({head == "drop"     ? Kind::kDrop
-                        : head == "refuse" ? Kind::kRefuse
-                                           : Kind::kRepeat,
-                        ""});
-    } else if (!head.empty() && head != "#") {
+    const std::string kind = line.substr(0, line.find(' '));
+    std::string bytes = line.size() > kind.size() ? Decode(line.substr(kind.size() + 1)) : "";
+    if (kind.empty() || kind == "#") continue;
+    if (kind == ">") bytes += "\n";
+    if (kind == "<") bytes += "\r\n";
+    if (std::string(" > < << ~ drop refuse repeat ").find(" " + kind + " ") == std::string::npos)
       throw std::runtime_error(path + ": cannot read \"" + line + "\"");
-    }
+    steps_.push_back({kind, bytes});
   }
+  refusing_ = !steps_.empty() && steps_.front().kind == "refuse";
 }
 
 std::error_code ScriptedAdapter::Open(Deadline) {
@@ -70,8 +61,7 @@ std::error_code ScriptedAdapter::Open(Deadline) {
 std::string ScriptedAdapter::Expected() const {
   std::string expected = met_;
   for (std::size_t i = next_; i < steps_.size(); ++i) {
-    bool optional = repeating_ && i == repeat_from_;
-    if (steps_[i].kind == Kind::kSend && !optional) expected += steps_[i].bytes;
+    if (steps_[i].kind == ">" && !(repeating_ && i == repeat_from_)) expected += steps_[i].bytes;
   }
   return expected;
 }
@@ -86,7 +76,7 @@ std::error_code ScriptedAdapter::WriteSome(std::string_view data, Deadline, std:
 }
 
 void ScriptedAdapter::Play() {
-  while (!derailed_ && next_ < steps_.size() && steps_[next_].kind == Kind::kSend) {
+  while (!derailed_ && next_ < steps_.size() && steps_[next_].kind == ">") {
     const std::string& line = steps_[next_].bytes;
     if (received_.size() < met_.size() + line.size()) return;
     if (received_.compare(met_.size(), line.size(), line) != 0) {
@@ -95,13 +85,13 @@ void ScriptedAdapter::Play() {
     }
     met_ += line;
     repeat_from_ = next_++;
-    for (; next_ < steps_.size() && steps_[next_].kind != Kind::kSend; ++next_) {
+    for (; next_ < steps_.size() && steps_[next_].kind != ">"; ++next_) {
       const Step& step = steps_[next_];
-      if (step.kind == Kind::kAnswer) input_ += step.bytes;
-      if (step.kind == Kind::kTrickle) trickle_ = step.bytes;
-      if (step.kind == Kind::kDrop) closed_by_peer_ = true;
-      if (step.kind == Kind::kRefuse) refusing_ = true;
-      if (step.kind == Kind::kRepeat) {
+      if (step.kind[0] == '<') input_ += step.bytes;
+      if (step.kind == "~") trickle_ = step.bytes;
+      closed_by_peer_ = closed_by_peer_ || step.kind == "drop";
+      refusing_ = refusing_ || step.kind == "refuse";
+      if (step.kind == "repeat") {
         next_ = repeat_from_;
         repeating_ = true;
         break;

@@ -9,7 +9,7 @@
 //   << BYTES    bytes the adapter answers as they stand (a reply and its end mark)
 //   ~ BYTES     bytes that trickle in, one every 30 ms
 //   drop        the adapter closes the connection; the next one is taken
-//   refuse      no connection is taken any more
+//   refuse      no connection is taken any more (first in the file: none ever)
 //   repeat      the exchange above comes again as often as the driver asks
 //   # TEXT      a comment
 //
@@ -48,9 +48,8 @@ class ScriptedAdapter : public AdapterStream {
   std::error_code ReadSome(Deadline deadline, std::string* out) override;
 
  private:
-  enum class Kind { kSend, kAnswer, kTrickle, kDrop, kRefuse, kRepeat };
   struct Step {
-    Kind kind;
+    std::string kind;  // as the file writes it: ">", "<", "<<", "~", "drop"...
     std::string bytes;
   };
   // Takes the expected lines that have come in whole and plays what follows
