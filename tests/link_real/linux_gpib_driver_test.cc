@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "support/test_platform.h"
 
@@ -20,37 +21,26 @@ const char kSearched[] =
     "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29 30";
 
 // The fake library's own controls, reached through a handle of our own.
-class FakeLibrary {
- public:
-  FakeLibrary() : handle_(dlopen(KC_FAKE_GPIB, RTLD_NOW | RTLD_LOCAL)) {
-    if (handle_ == nullptr) throw std::runtime_error(dlerror());
-    Bind("kc_fake_gpib_reset", reset_);
-    Bind("kc_fake_gpib_log", log_);
-    Bind("kc_fake_gpib_request_service", request_service_);
-    reset_();
-  }
-  ~FakeLibrary() { dlclose(handle_); }
-
-  std::string log() const { return log_(); }
-  void RequestService(int after_waits, bool autopoll) { request_service_(after_waits, autopoll); }
-
- private:
-  template <typename Function>
-  void Bind(const char* name, Function*& slot) {
-    void* symbol = dlsym(handle_, name);
-    if (symbol == nullptr) throw std::runtime_error(name);
-    std::memcpy(&slot, &symbol, sizeof(slot));
-  }
-
-  void* handle_;
-  void (*reset_)() = nullptr;
-  const char* (*log_)() = nullptr;
-  void (*request_service_)(int, int) = nullptr;
-};
+template <typename Function>
+Function* Control(const char* name) {
+  static void* handle = dlopen(KC_FAKE_GPIB, RTLD_NOW | RTLD_LOCAL);
+  void* symbol = handle == nullptr ? nullptr : dlsym(handle, name);
+  if (symbol == nullptr) throw std::runtime_error(name);
+  Function* function = nullptr;
+  std::memcpy(&function, &symbol, sizeof(function));
+  return function;
+}
+std::string FakeLog() {
+  return Control<const char*()>("kc_fake_gpib_log")();
+}
+void RequestService(int after_waits, bool autopoll) {
+  Control<void(int, int)>("kc_fake_gpib_request_service")(after_waits, autopoll);
+}
 
 class LinuxGpibDriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    Control<void()>("kc_fake_gpib_reset")();
     // The library is found by the environment variable, as a user's test
     // set-up would do it.
     ::setenv("KC_LIBGPIB", KC_FAKE_GPIB, 1);
@@ -59,7 +49,6 @@ class LinuxGpibDriverTest : public ::testing::Test {
   }
   void TearDown() override { ::unsetenv("KC_LIBGPIB"); }
 
-  FakeLibrary fake_;
   TestPlatform platform_;
   std::unique_ptr<LinuxGpibDriver> driver_;
   std::int32_t status_ = 0;
@@ -70,22 +59,21 @@ class LinuxGpibDriverTest : public ::testing::Test {
 
 TEST(LinuxGpibLoadTest, MissingLibraryOrCallIsAClearStartUpError) {
   TestPlatform platform;
-  try {
-    LinuxGpibDriver driver(0, platform, "/nonexistent/libgpib.so.0");
-    FAIL() << "loaded a library that is not there";
-  } catch (const std::runtime_error& error) {
-    std::string message = error.what();
-    EXPECT_NE(message.find("linux-gpib library could not be loaded"), std::string::npos);
-    EXPECT_NE(message.find("/nonexistent/libgpib.so.0"), std::string::npos) << message;
-    EXPECT_NE(message.find("Install linux-gpib"), std::string::npos) << message;
-  }
-  try {
-    LinuxGpibDriver driver(0, platform, KC_FAKE_GPIB_PARTIAL);
-    FAIL() << "loaded a library without ibwait";
-  } catch (const std::runtime_error& error) {
-    std::string message = error.what();
-    EXPECT_NE(message.find("has no call ibwait"), std::string::npos) << message;
-    EXPECT_NE(message.find("Install linux-gpib"), std::string::npos) << message;
+  const std::pair<const char*, std::vector<std::string>> cases[] = {
+      {"/nonexistent/libgpib.so.0",
+       {"linux-gpib library could not be loaded", "/nonexistent/libgpib.so.0"}},
+      {KC_FAKE_GPIB_PARTIAL, {"has no call ibwait"}},
+  };
+  for (const auto& [library, says] : cases) {
+    try {
+      LinuxGpibDriver driver(0, platform, library);
+      ADD_FAILURE() << "loaded " << library;
+    } catch (const std::runtime_error& error) {
+      const std::string message = error.what();
+      for (const std::string& part : says)
+        EXPECT_NE(message.find(part), std::string::npos) << message;
+      EXPECT_NE(message.find("Install linux-gpib"), std::string::npos) << message;
+    }
   }
 }
 
@@ -122,7 +110,7 @@ TEST_F(LinuxGpibDriverTest, ForwardsTheProgramsCallsOnItsBoard) {
                                "],14)\n"
                                "ibdev(3,1,0,11,1,0)\nibpad(16,7)\nibclr(16)\nibrsp(16)\n"
                                "ibwrt(16,ID?)\nibrd(16,256)\nibask(16,3)\nibtmo(16,12)\n";
-  EXPECT_EQ(fake_.log(), expected);
+  EXPECT_EQ(FakeLog(), expected);
 }
 
 TEST_F(LinuxGpibDriverTest, StatusAndErrorComeFromTheLibrary) {
@@ -135,10 +123,10 @@ TEST_F(LinuxGpibDriverTest, StatusAndErrorComeFromTheLibrary) {
 
 TEST_F(LinuxGpibDriverTest, ServiceRequestWaitWithAndWithoutAutomaticPolling) {
   int ud = driver_->ibdev(0, 7, 0, gpib::T1s, 1, 0);
-  fake_.RequestService(2, /*autopoll=*/true);
+  RequestService(2, /*autopoll=*/true);
   EXPECT_EQ(driver_->ibwait(ud, gpib::RQS), gpib::RQS | gpib::CMPL);
   // The board without automatic polling: the device's own poll shows it.
-  fake_.RequestService(4, /*autopoll=*/false);
+  RequestService(4, /*autopoll=*/false);
   EXPECT_EQ(driver_->ibwait(ud, gpib::RQS), gpib::RQS | gpib::CMPL);
   // Waits go in 10 ms slices and the device's time-out is put back after.
   const std::string expected =
@@ -146,10 +134,10 @@ TEST_F(LinuxGpibDriverTest, ServiceRequestWaitWithAndWithoutAutomaticPolling) {
       "ibask(16,3)\nibtmo(16,7)\nibwait(16,0x4800)\nibrsp(16)\nibwait(16,0x4800)\nibtmo(16,11)\n"
       "ibask(16,3)\nibtmo(16,7)\nibwait(16,0x4800)\nibrsp(16)\nibwait(16,0x4800)\nibrsp(16)\n"
       "ibtmo(16,11)\n";
-  EXPECT_EQ(fake_.log(), expected);
+  EXPECT_EQ(FakeLog(), expected);
 
   // No service request, but a close request: the wait ends without RQS.
-  fake_.RequestService(0, true);
+  RequestService(0, true);
   platform_.close_at = platform_.clock().Elapsed() + 0.5;
   EXPECT_EQ(driver_->ibwait(ud, gpib::RQS), gpib::CMPL);
   EXPECT_TRUE(platform_.close_pending());

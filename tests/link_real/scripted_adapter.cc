@@ -1,14 +1,11 @@
 #include "link_real/scripted_adapter.h"
 
 #include <asio/error.hpp>
-#include <fstream>
-#include <stdexcept>
 #include <thread>
 
 namespace kc::testing {
-namespace {
 
-std::string Decode(const std::string& text) {
+std::string ScriptedAdapter::Decode(const std::string& text) {
   std::string bytes;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '\\' || i + 1 == text.size()) {
@@ -26,22 +23,17 @@ std::string Decode(const std::string& text) {
   return bytes;
 }
 
-}  // namespace
+bool ScriptedAdapter::IsAdapterLine(const std::string& first_word) {
+  return std::string(" > < << ~ drop refuse repeat ").find(" " + first_word + " ") !=
+         std::string::npos;
+}
 
-ScriptedAdapter::ScriptedAdapter(const std::string& name) {
-  const std::string path =
-      std::string(KC_SOURCE_DIR) + "/tests/transcripts/adapter/" + name + ".txt";
-  std::ifstream file(path);
-  if (!file) throw std::runtime_error("cannot read " + path);
-  std::string line;
-  while (std::getline(file, line)) {
+ScriptedAdapter::ScriptedAdapter(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
     const std::string kind = line.substr(0, line.find(' '));
     std::string bytes = line.size() > kind.size() ? Decode(line.substr(kind.size() + 1)) : "";
-    if (kind.empty() || kind == "#") continue;
     if (kind == ">") bytes += "\n";
     if (kind == "<") bytes += "\r\n";
-    if (std::string(" > < << ~ drop refuse repeat ").find(" " + kind + " ") == std::string::npos)
-      throw std::runtime_error(path + ": cannot read \"" + line + "\"");
     steps_.push_back({kind, bytes});
   }
   refusing_ = !steps_.empty() && steps_.front().kind == "refuse";

@@ -1,8 +1,9 @@
-// A GPIB adapter that plays a dialogue written by hand, one file a case under
-// tests/transcripts/adapter/. It is the driver's byte stream: what the driver
-// sends is compared, line by line in order, with the file's "> " lines, and
-// each line it expects is answered as the file says. Nothing arrives unless
-// the file says so, and a read with nothing to take times out at once.
+// A GPIB adapter that plays its side of a dialogue written by hand (the
+// adapter's lines of a file under tests/transcripts/adapter). It is the
+// driver's byte stream: what the driver sends is compared, line by line in
+// order, with the "> " lines, and each line it expects is answered as the
+// file says. Nothing arrives unless the file says so, and a read with nothing
+// to take times out at once.
 //
 //   > LINE      a line the driver sends (its LF added)
 //   < LINE      a line the adapter answers (CR LF added)
@@ -11,7 +12,6 @@
 //   drop        the adapter closes the connection; the next one is taken
 //   refuse      no connection is taken any more (first in the file: none ever)
 //   repeat      the exchange above comes again as often as the driver asks
-//   # TEXT      a comment
 //
 // In LINE and BYTES: \e is ESC, \r CR, \n LF, \xHH a byte, \\ a backslash.
 #pragma once
@@ -28,8 +28,12 @@ class ScriptedAdapter : public AdapterStream {
   // Where the adapter is, as the driver's messages name it.
   static constexpr const char* kWhere = "192.168.1.50:1234";
 
-  // The dialogue in tests/transcripts/adapter/`name`.txt.
-  explicit ScriptedAdapter(const std::string& name);
+  // The adapter's lines of a dialogue, each of a kind above.
+  explicit ScriptedAdapter(const std::vector<std::string>& lines);
+  // Whether a line of that first word is the adapter's.
+  static bool IsAdapterLine(const std::string& first_word);
+  // The bytes a text with the escapes above stands for.
+  static std::string Decode(const std::string& text);
 
   std::error_code Open(Deadline deadline) override;
   void Close() override { open_ = false; }
