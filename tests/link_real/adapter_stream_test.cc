@@ -2,52 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
+#include "link_real/scripted_adapter.h"
 
 namespace kc {
 namespace {
 
-// A stream whose input arrives in the pieces a test gives; nothing else ever
-// arrives, so a read past them times out at once.
-class MemoryStream : public AdapterStream {
- public:
-  std::error_code Open(Deadline) override {
-    open_ = true;
-    return {};
-  }
-  void Close() override { open_ = false; }
-  bool is_open() const override { return open_; }
-  std::string Describe() const override { return "memory"; }
-
-  std::deque<std::string> pieces;
-  std::string written;
-  bool closed_by_peer = false;
-
- protected:
-  std::error_code WriteSome(std::string_view data, Deadline, std::size_t* sent) override {
-    *sent = data.size();
-    written.append(data.substr(0, *sent));
-    return {};
-  }
-  std::error_code ReadSome(Deadline, std::string* out) override {
-    if (pieces.empty())
-      return closed_by_peer ? std::make_error_code(std::errc::connection_reset) : TimedOut();
-    out->append(pieces.front());
-    pieces.pop_front();
-    return {};
-  }
-
- private:
-  bool open_ = true;
-};
+using testing::ScriptedAdapter;
 
 AdapterStream::Deadline Soon() {
   return std::chrono::steady_clock::now();
 }
 
 TEST(AdapterStreamTest, LinesEndInLfOrCrLfAndMayArriveInPieces) {
-  MemoryStream stream;
-  stream.pieces = {"AR488 GPIB contr", "oller\r", "\n0\n", "1\r\n\r\n", "partial"};
+  ScriptedAdapter stream(
+      {"<< AR488 GPIB contr", "<< oller\\r", "<< \\n0\\n", "<< 1\\r\\n\\r\\n", "<< partial"});
   std::string line;
   ASSERT_FALSE(stream.ReadLine(Soon(), &line));
   EXPECT_EQ(line, "AR488 GPIB controller");
@@ -63,22 +31,21 @@ TEST(AdapterStreamTest, LinesEndInLfOrCrLfAndMayArriveInPieces) {
 }
 
 TEST(AdapterStreamTest, DrainDropsBufferedAndWaitingInput) {
-  MemoryStream stream;
-  stream.pieces = {"stale\nhalf", "more stale"};
+  ScriptedAdapter stream({"<< stale\\nhalf", "<< more stale"});
   std::string line;
   ASSERT_FALSE(stream.ReadLine(Soon(), &line));
   EXPECT_FALSE(stream.Drain());
   EXPECT_EQ(stream.pending(), "");
-  EXPECT_TRUE(stream.pieces.empty());
+  EXPECT_TRUE(AdapterStream::IsTimeout(stream.ReadLine(Soon(), &line)));
   // A connection that failed shows in the drain.
-  stream.closed_by_peer = true;
-  EXPECT_EQ(stream.Drain(), std::errc::connection_reset);
+  ScriptedAdapter closed({"<< stale", "drop"});
+  std::error_code error = closed.Drain();
+  EXPECT_TRUE(error && !AdapterStream::IsTimeout(error)) << error.message();
 }
 
 TEST(AdapterStreamTest, EndlessInputWithoutAnEndIsCutOff) {
-  MemoryStream stream;
-  std::string flood(AdapterStream::kMaxBuffered / 4, 'x');
-  for (int i = 0; i < 6; ++i) stream.pieces.push_back(flood);
+  ScriptedAdapter stream(
+      std::vector<std::string>(6, "<< " + std::string(AdapterStream::kMaxBuffered / 4, 'x')));
   std::string reply;
   EXPECT_EQ(stream.ReadUntil('\x04', Soon(), &reply), std::errc::message_size);
   EXPECT_EQ(stream.pending(), "");

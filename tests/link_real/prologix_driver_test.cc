@@ -3,14 +3,13 @@
 // between them, the adapter's side (see scripted_adapter.h). The whole stream
 // the driver sent is held to the file's.
 //
-//   options listeners A B... | options tries N    the driver's, before any call
+//   options listeners A B...   the addresses named with the bus
 //   $ CALL ARGS [=> OUTCOME]   a driver call; descriptors are numbered 1, 2...
 //                              in the order ibdev made them
 //   diagnostic TEXT            the driver's next fault line (one the file does
 //                              not name fails the case)
 //   detail TEXT                the message detail now
 //   flavor NAME                the adapter's kind: AR488, AR488-ESP32, Prologix
-//   connections N              connections made so far
 //   close-after SECONDS        a close request comes then
 //   close-pending              it has come
 //
@@ -76,15 +75,12 @@ class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
     std::vector<std::string> adapter_lines;
     std::vector<std::string> program;
     PrologixOptions options;
-    options.identify_tries = 1;
     options.diagnostic = [this](const std::string& line) { diagnostics_.push_back(line); };
     for (std::string line; std::getline(file, line);) {
       const std::string word = line.substr(0, line.find(' '));
       std::istringstream values(Rest(Rest(line)));
       if (ScriptedAdapter::IsAdapterLine(word)) {
         adapter_lines.push_back(line);
-      } else if (line.rfind("options tries ", 0) == 0) {
-        values >> options.identify_tries;
       } else if (line.rfind("options listeners ", 0) == 0) {
         for (int pad = 0; values >> pad;) options.listeners.push_back(pad);
       } else if (!word.empty() && word != "#") {
@@ -115,8 +111,6 @@ class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
       EXPECT_EQ(platform_.message_detail(), Rest(line));
     } else if (word == "flavor") {
       EXPECT_EQ(kFlavors.at(driver_->flavor()), Rest(line));
-    } else if (word == "connections") {
-      EXPECT_EQ(adapter_->connections(), std::stoi(Rest(line)));
     } else if (word == "close-after") {
       platform_.close_at = platform_.clock().Elapsed() + std::stod(Rest(line));
     } else if (word == "close-pending") {

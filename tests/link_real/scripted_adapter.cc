@@ -36,12 +36,11 @@ ScriptedAdapter::ScriptedAdapter(const std::vector<std::string>& lines) {
     if (kind == "<") bytes += "\r\n";
     steps_.push_back({kind, bytes});
   }
-  refusing_ = !steps_.empty() && steps_.front().kind == "refuse";
+  Answer();
 }
 
 std::error_code ScriptedAdapter::Open(Deadline) {
   if (refusing_) return std::make_error_code(std::errc::connection_refused);
-  ++connections_;
   open_ = true;
   closed_by_peer_ = false;
   input_.clear();
@@ -77,25 +76,29 @@ void ScriptedAdapter::Play() {
     }
     met_ += line;
     repeat_from_ = next_++;
-    for (; next_ < steps_.size() && steps_[next_].kind != ">"; ++next_) {
-      const Step& step = steps_[next_];
-      if (step.kind[0] == '<') input_ += step.bytes;
-      if (step.kind == "~") trickle_ = step.bytes;
-      closed_by_peer_ = closed_by_peer_ || step.kind == "drop";
-      refusing_ = refusing_ || step.kind == "refuse";
-      if (step.kind == "repeat") {
-        next_ = repeat_from_;
-        repeating_ = true;
-        break;
-      }
+    Answer();
+  }
+}
+
+void ScriptedAdapter::Answer() {
+  for (; next_ < steps_.size() && steps_[next_].kind != ">"; ++next_) {
+    const Step& step = steps_[next_];
+    if (step.kind[0] == '<') input_.push_back(step.bytes);
+    if (step.kind == "~") trickle_ = step.bytes;
+    closed_by_peer_ = closed_by_peer_ || step.kind == "drop";
+    refusing_ = refusing_ || step.kind == "refuse";
+    if (step.kind == "repeat") {
+      next_ = repeat_from_;
+      repeating_ = true;
+      return;
     }
   }
 }
 
 std::error_code ScriptedAdapter::ReadSome(Deadline deadline, std::string* out) {
   if (!input_.empty()) {
-    out->append(input_);
-    input_.clear();
+    out->append(input_.front());
+    input_.pop_front();
     return {};
   }
   if (!trickle_.empty()) {

@@ -2,8 +2,9 @@
 // adapter's lines of a file under tests/transcripts/adapter). It is the
 // driver's byte stream: what the driver sends is compared, line by line in
 // order, with the "> " lines, and each line it expects is answered as the
-// file says. Nothing arrives unless the file says so, and a read with nothing
-// to take times out at once.
+// file says; what comes before the first "> " line is there at once. Each
+// answer arrives as a piece of its own, nothing arrives unless the file says
+// so, and a read with nothing to take times out at once.
 //
 //   > LINE      a line the driver sends (its LF added)
 //   < LINE      a line the adapter answers (CR LF added)
@@ -16,6 +17,7 @@
 // In LINE and BYTES: \e is ESC, \r CR, \n LF, \xHH a byte, \\ a backslash.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -45,7 +47,6 @@ class ScriptedAdapter : public AdapterStream {
   // What the file says the driver sends: the lines met so far (a repeated
   // exchange as often as it came) and those still to come.
   std::string Expected() const;
-  int connections() const { return connections_; }
 
  protected:
   std::error_code WriteSome(std::string_view data, Deadline deadline, std::size_t* sent) override;
@@ -56,9 +57,10 @@ class ScriptedAdapter : public AdapterStream {
     std::string kind;  // as the file writes it: ">", "<", "<<", "~", "drop"...
     std::string bytes;
   };
-  // Takes the expected lines that have come in whole and plays what follows
-  // each of them.
+  // Takes the expected lines that have come in whole and answers each.
   void Play();
+  // Plays the steps up to the next expected line.
+  void Answer();
 
   std::vector<Step> steps_;
   std::size_t next_ = 0;         // the step the adapter is at
@@ -67,12 +69,11 @@ class ScriptedAdapter : public AdapterStream {
   bool derailed_ = false;        // the driver sent something else: no more answers
   std::string received_;
   std::string met_;  // the expected lines met so far
-  std::string input_;
+  std::deque<std::string> input_;
   std::string trickle_;
   bool open_ = false;
   bool closed_by_peer_ = false;
   bool refusing_ = false;
-  int connections_ = 0;
 };
 
 }  // namespace kc::testing

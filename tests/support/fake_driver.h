@@ -26,9 +26,6 @@ struct Outcome {
   std::vector<int> addresses;  // FindLstn: the results from entry 0 on
 };
 
-inline Outcome Ok() {
-  return {};
-}
 inline Outcome Error(int error, int status = gpib::ERR) {
   return {status, error, {}, 0, {}};
 }
@@ -87,7 +84,7 @@ class FakeDriver : public GpibDriverBase {
       if (*pad == gpib::NOADDR) break;
     }
     Record("FindLstn(" + std::to_string(board) + ",[" + list + "]," + std::to_string(limit) + ")");
-    Outcome outcome = Next("FindLstn", Ok());
+    Outcome outcome = Next("FindLstn");
     std::size_t n = std::min(outcome.addresses.size(), static_cast<std::size_t>(limit));
     std::copy_n(outcome.addresses.begin(), n, results);
     Report(outcome.status, outcome.error, static_cast<long>(outcome.addresses.size()));
@@ -103,7 +100,7 @@ class FakeDriver : public GpibDriverBase {
   int ibtmo(int ud, int v) override { return Answer("ibtmo", {ud, v}); }
   int ibrsp(int ud, char* spr) override {
     Record("ibrsp(" + std::to_string(ud) + ")");
-    Outcome outcome = Next("ibrsp", Ok());
+    Outcome outcome = Next("ibrsp");
     if (!outcome.data.empty()) spr[0] = outcome.data[0];
     return Report(outcome.status, outcome.error, 0);
   }
@@ -111,13 +108,13 @@ class FakeDriver : public GpibDriverBase {
     std::string text(static_cast<const char*>(buf), static_cast<std::size_t>(count));
     Record("ibwrt(" + std::to_string(ud) + ",\"" + text + "\")");
     written.push_back(text);
-    Outcome outcome = Next("ibwrt", Ok());
+    Outcome outcome = Next("ibwrt");
     return Report(outcome.status, outcome.error, count);
   }
   int ibrd(int ud, void* buf, long count) override {
     Record("ibrd(" + Args({ud, static_cast<int>(count)}) + ")");
     buffers_seen.emplace_back(static_cast<const char*>(buf), static_cast<std::size_t>(count));
-    Outcome outcome = Next("ibrd", Ok());
+    Outcome outcome = Next("ibrd");
     std::size_t n = std::min(outcome.data.size(), static_cast<std::size_t>(count));
     outcome.data.copy(static_cast<char*>(buf), n);
     return Report(outcome.status, outcome.error, static_cast<long>(n));
@@ -130,7 +127,7 @@ class FakeDriver : public GpibDriverBase {
   }
   int ibwait(int ud, int mask) override {
     Record("ibwait(" + std::to_string(ud) + "," + Hex(static_cast<unsigned>(mask)) + ")");
-    Outcome outcome = Next("ibwait", Ok());
+    Outcome outcome = Next("ibwait");
     return Report(outcome.status, outcome.error, 0);
   }
 
@@ -139,7 +136,7 @@ class FakeDriver : public GpibDriverBase {
     calls.push_back(std::move(call));
     times.push_back(clock_ != nullptr ? clock_->Elapsed() : 0.0);
   }
-  Outcome Next(const std::string& name, Outcome fallback) {
+  Outcome Next(const std::string& name, Outcome fallback = {}) {
     std::deque<Outcome>& queue = script_[name];
     if (queue.empty()) return fallback;
     Outcome outcome = std::move(queue.front());
@@ -149,7 +146,7 @@ class FakeDriver : public GpibDriverBase {
   // A call that only records its arguments and reports its outcome.
   int Answer(const std::string& name, std::initializer_list<int> args) {
     Record(name + "(" + Args(args) + ")");
-    Outcome outcome = Next(name, Ok());
+    Outcome outcome = Next(name);
     return Report(outcome.status, outcome.error, 0);
   }
   static std::string Args(std::initializer_list<int> values) {
