@@ -9,7 +9,6 @@
 //   diagnostic TEXT            the driver's next fault line (one the file does
 //                              not name fails the case)
 //   detail TEXT                the message detail now
-//   flavor NAME                the adapter's kind: AR488, AR488-ESP32, Prologix
 //   close-after SECONDS        a close request comes then
 //   close-pending              it has come
 //
@@ -48,10 +47,6 @@ const std::map<std::string, int> kErrors = {{"EDVR", gpib::EDVR}, {"EARG", gpib:
                                             {"EBUS", gpib::EBUS}, {"ETAB", gpib::ETAB}};
 const std::map<std::string, int> kTimeouts = {
     {"T100ms", 9}, {"T1s", gpib::T1s}, {"T3s", gpib::T3s}, {"T10s", 13}};
-const std::map<PrologixDriver::Flavor, std::string> kFlavors = {
-    {PrologixDriver::Flavor::kAr488, "AR488"},
-    {PrologixDriver::Flavor::kAr488Esp32, "AR488-ESP32"},
-    {PrologixDriver::Flavor::kPrologix, "Prologix"}};
 
 std::vector<std::string> Dialogues() {
   std::vector<std::string> names;
@@ -109,8 +104,6 @@ class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
       EXPECT_EQ(diagnostics_[next_diagnostic_++], Rest(line));
     } else if (word == "detail") {
       EXPECT_EQ(platform_.message_detail(), Rest(line));
-    } else if (word == "flavor") {
-      EXPECT_EQ(kFlavors.at(driver_->flavor()), Rest(line));
     } else if (word == "close-after") {
       platform_.close_at = platform_.clock().Elapsed() + std::stod(Rest(line));
     } else if (word == "close-pending") {
