@@ -1,7 +1,9 @@
-// The Prologix driver, each case a dialogue written by hand in a file under
-// tests/transcripts/adapter: the program's calls with what each returns and,
-// between them, the adapter's side (see scripted_adapter.h). The whole stream
-// the driver sent is held to the file's.
+// The GPIB drivers, each case a dialogue written by hand: the program's calls
+// with what each returns and, between them, the driver's far side. Under
+// tests/transcripts/adapter the Prologix driver and its adapter's side of the
+// dialogue (see scripted_adapter.h), the whole stream the driver sent held to
+// the file's; under tests/transcripts/linux-gpib the linux-gpib driver on
+// board 3 over the fake library (tests/fakes/libgpib), which logs its calls.
 //
 //   options listeners A B...   the addresses named with the bus
 //   $ CALL ARGS [=> OUTCOME]   a driver call; descriptors are numbered 1, 2...
@@ -11,23 +13,32 @@
 //   detail TEXT                the message detail now
 //   close-after SECONDS        a close request comes then
 //   close-pending              it has come
+//   log CALL                   the library's next call ("log ..." last: the
+//                              calls after it are not held to anything)
+//   service-request N [no-autopoll]   the library's device asks for service
+//                              after N waits (0: never)
 //
 // Calls: SendIFC, ibsre V, FindLstn [PAD... | limit N], ibdev PAD [TMO],
-// ibpad D PAD, ibclr D, ibtmo D TMO, ibrsp D, ibwrt D DATA, ibrd D SIZE,
-// ibwait D BIT...; TMO as T100ms, T1s, T3s or T10s. OUTCOME: the status bits
-// and the error by name, then as the call has them: count N, poll N (without
-// it a poll leaves its byte alone), found PAD..., data BYTES (last, escaped as
-// the adapter's). With ERR only the ERR and TIMO bits are held to it.
-#include "link/prologix_driver.h"
-
+// ibpad D PAD, ibclr D, ibtmo D TMO, ibask D, ibrsp D, ibwrt D DATA,
+// ibrd D SIZE, ibwait D BIT...; TMO as T100ms, T1s, T3s or T10s. OUTCOME: the
+// status bits and the error by name, then as the call has them: count N,
+// poll N (without it a poll leaves its byte alone), found PAD..., value TMO,
+// data BYTES (last, escaped as the adapter's). With ERR only the bits written
+// and TIMO are held to it.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 
+#include "link/linux_gpib_driver.h"
+#include "link/prologix_driver.h"
 #include "link_real/scripted_adapter.h"
 #include "support/test_platform.h"
 
@@ -35,8 +46,10 @@ namespace kc {
 namespace {
 
 using testing::ScriptedAdapter;
+using Texts = std::vector<std::string>;
 
-const std::string kDir = std::string(KC_SOURCE_DIR) + "/tests/transcripts/adapter/";
+const std::string kDir = std::string(KC_SOURCE_DIR) + "/tests/transcripts/";
+const std::string kLinuxGpib = "linux-gpib/";
 const std::map<std::string, int> kBits = {{"ERR", gpib::ERR},
                                           {"TIMO", gpib::TIMO},
                                           {"END", gpib::END},
@@ -50,10 +63,29 @@ const std::map<std::string, int> kTimeouts = {
 
 std::vector<std::string> Dialogues() {
   std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(kDir))
-    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
+  for (const std::string folder : {"adapter/", "linux-gpib/"})
+    for (const auto& entry : std::filesystem::directory_iterator(kDir + folder))
+      if (entry.path().extension() == ".txt")
+        names.push_back(folder + entry.path().stem().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// The fake library's own controls, reached through a handle of our own.
+template <typename Function>
+Function* Control(const char* name) {
+  static void* handle = dlopen(KC_FAKE_GPIB, RTLD_NOW | RTLD_LOCAL);
+  void* symbol = handle == nullptr ? nullptr : dlsym(handle, name);
+  if (symbol == nullptr) throw std::runtime_error(name);
+  Function* function = nullptr;
+  std::memcpy(&function, &symbol, sizeof(function));
+  return function;
+}
+std::vector<std::string> LibraryLog() {
+  std::istringstream log(Control<const char*()>("kc_fake_gpib_log")());
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(log, line);) lines.push_back(line);
+  return lines;
 }
 
 // What follows the first word.
@@ -62,7 +94,7 @@ std::string Rest(const std::string& line) {
   return blank == std::string::npos ? "" : line.substr(blank + 1);
 }
 
-class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
+class DriverDialogueTest : public ::testing::TestWithParam<std::string> {
  protected:
   void Play(const std::string& name) {
     std::ifstream file(kDir + name + ".txt");
@@ -82,15 +114,31 @@ class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
         program.push_back(line);
       }
     }
-    auto adapter = std::make_unique<ScriptedAdapter>(adapter_lines);
-    adapter_ = adapter.get();
-    driver_ = std::make_unique<PrologixDriver>(std::move(adapter), platform_, std::move(options));
+    if (name.rfind(kLinuxGpib, 0) == 0) {
+      Control<void()>("kc_fake_gpib_reset")();
+      // The library is found by the environment variable, as a user's test
+      // set-up would do it.
+      ::setenv("KC_LIBGPIB", KC_FAKE_GPIB, 1);
+      auto driver = std::make_unique<LinuxGpibDriver>(3, platform_);
+      ::unsetenv("KC_LIBGPIB");
+      EXPECT_EQ(driver->library(), KC_FAKE_GPIB);
+      driver_ = std::move(driver);
+    } else {
+      auto adapter = std::make_unique<ScriptedAdapter>(adapter_lines);
+      adapter_ = adapter.get();
+      driver_ = std::make_unique<PrologixDriver>(std::move(adapter), platform_, std::move(options));
+    }
     driver_->RegisterGpibGlobalsForThread(&status_, &error_, &count_, &count_long_);
     for (const std::string& line : program) {
       SCOPED_TRACE(line);
       Step(line);
     }
-    EXPECT_EQ(adapter_->Received(), adapter_->Expected());
+    if (adapter_ != nullptr) {
+      EXPECT_EQ(adapter_->Received(), adapter_->Expected());
+    }
+    const std::vector<std::string> log = adapter_ == nullptr ? LibraryLog() : Texts{};
+    for (std::size_t i = next_log_; i < log.size() && !rest_of_log_free_; ++i)
+      ADD_FAILURE() << "a library call the file does not name: " << log[i];
     for (std::size_t i = next_diagnostic_; i < diagnostics_.size(); ++i)
       ADD_FAILURE() << "a diagnostic the file does not name: " << diagnostics_[i];
   }
@@ -104,6 +152,15 @@ class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
       EXPECT_EQ(diagnostics_[next_diagnostic_++], Rest(line));
     } else if (word == "detail") {
       EXPECT_EQ(platform_.message_detail(), Rest(line));
+    } else if (word == "log" && Rest(line) == "...") {
+      rest_of_log_free_ = true;
+    } else if (word == "log") {
+      const std::vector<std::string> log = LibraryLog();
+      ASSERT_LT(next_log_, log.size());
+      EXPECT_EQ(log[next_log_++], Rest(line));
+    } else if (word == "service-request") {
+      const bool autopoll = Rest(Rest(line)) != "no-autopoll";
+      Control<void(int, int)>("kc_fake_gpib_request_service")(std::stoi(Rest(line)), autopoll);
     } else if (word == "close-after") {
       platform_.close_at = platform_.clock().Elapsed() + std::stod(Rest(line));
     } else if (word == "close-pending") {
@@ -130,6 +187,7 @@ class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
       return kTimeouts.at(code);
     };
     char poll = 'x';
+    int value = -1;
     std::string data;
     std::vector<Addr4882_t> results;
     if (name == "SendIFC") {
@@ -154,6 +212,8 @@ class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
     } else if (name == "ibpad" || name == "ibtmo") {
       int ud = descriptor();
       name == "ibpad" ? driver_->ibpad(ud, number()) : driver_->ibtmo(ud, timeout());
+    } else if (name == "ibask") {
+      driver_->ibask(descriptor(), gpib::IbaTMO, &value);
     } else if (name == "ibclr") {
       driver_->ibclr(descriptor());
     } else if (name == "ibrsp") {
@@ -190,6 +250,9 @@ class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
         EXPECT_EQ(count_long_, count);
       }
       if (word == "poll") outcome >> expected_poll;
+      if (word == "value" && outcome >> word) {
+        EXPECT_EQ(value, kTimeouts.at(word));
+      }
       if (word == "found") {
         std::vector<int> found;
         for (int pad = 0; outcome >> pad;) found.push_back(pad);
@@ -205,7 +268,7 @@ class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
     if (name == "ibrsp") {
       EXPECT_EQ(static_cast<unsigned char>(poll), expected_poll);
     }
-    const int bits = (status & gpib::ERR) != 0 ? gpib::ERR | gpib::TIMO : ~0;
+    const int bits = (status & gpib::ERR) != 0 ? status | gpib::TIMO : ~0;
     EXPECT_EQ(status_ & bits, status);
     if ((status & gpib::ERR) != 0) {
       EXPECT_EQ(error_, error);
@@ -214,24 +277,27 @@ class PrologixDialogueTest : public ::testing::TestWithParam<std::string> {
 
   TestPlatform platform_;
   ScriptedAdapter* adapter_ = nullptr;  // owned by the driver
-  std::unique_ptr<PrologixDriver> driver_;
+  std::unique_ptr<GpibDriver> driver_;
   std::vector<int> uds_;
   std::vector<std::string> diagnostics_;
   std::size_t next_diagnostic_ = 0;
+  std::size_t next_log_ = 0;
+  bool rest_of_log_free_ = false;
   std::int32_t status_ = 0;
   std::int32_t error_ = 0;
   std::int32_t count_ = 0;
   std::int32_t count_long_ = 0;
 };
 
-TEST_P(PrologixDialogueTest, RunsAsWritten) {
+TEST_P(DriverDialogueTest, RunsAsWritten) {
   Play(GetParam());
 }
 
-INSTANTIATE_TEST_SUITE_P(Adapters, PrologixDialogueTest, ::testing::ValuesIn(Dialogues()),
+INSTANTIATE_TEST_SUITE_P(Drivers, DriverDialogueTest, ::testing::ValuesIn(Dialogues()),
                          [](const ::testing::TestParamInfo<std::string>& case_info) {
                            std::string name = case_info.param;
-                           std::replace(name.begin(), name.end(), '-', '_');
+                           for (char& c : name)
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return name;
                          });
 
@@ -246,6 +312,26 @@ TEST(PrologixDriverTest, AdapterKindsAndListenerListsFromTheirTexts) {
   EXPECT_FALSE(PrologixDriver::ParseListenerList("Unrecognized command"));
   EXPECT_FALSE(PrologixDriver::ParseListenerList("31"));
   EXPECT_FALSE(PrologixDriver::ParseListenerList("4;5"));
+}
+
+TEST(LinuxGpibLoadTest, MissingLibraryOrCallIsAClearStartUpError) {
+  TestPlatform platform;
+  const std::pair<const char*, Texts> cases[] = {
+      {"/nonexistent/libgpib.so.0",
+       {"linux-gpib library could not be loaded", "/nonexistent/libgpib.so.0"}},
+      {KC_FAKE_GPIB_PARTIAL, {"has no call ibwait"}},
+  };
+  for (const auto& [library, says] : cases) {
+    try {
+      LinuxGpibDriver driver(0, platform, library);
+      ADD_FAILURE() << "loaded " << library;
+    } catch (const std::runtime_error& error) {
+      const std::string message = error.what();
+      for (const std::string& part : says)
+        EXPECT_NE(message.find(part), std::string::npos) << message;
+      EXPECT_NE(message.find("Install linux-gpib"), std::string::npos) << message;
+    }
+  }
 }
 
 }  // namespace
