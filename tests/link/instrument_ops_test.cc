@@ -113,9 +113,8 @@ TEST_F(InstrumentOpsTest, WriteSendsTheCommandAsItStandsAndClearsTheErrorFlag) {
 TEST_F(InstrumentOpsTest, QueryWritesWaitsATenthAndReads) {
   driver_.Script("ibrd", Reply("452\n"));
   EXPECT_EQ(ops_.QueryDev(dev_, "EVE?"), "452");
-  Texts expected = {"ibwrt(7,\"EVE?\")"};
-  expected.insert(expected.end(), kQueryRead.begin(), kQueryRead.end());
-  EXPECT_EQ(Traffic(), expected);
+  EXPECT_EQ(Traffic(), (Texts{"ibwrt(7,\"EVE?\")", "ibask(7,3)", "ibwait(7,0x4100)", "ibrd(7,512)",
+                              "ibtmo(7,12)"}));
   EXPECT_NEAR(driver_.times[2] - driver_.times[1], 0.1, 0.005);
   EXPECT_GT(platform_.pumps, 50);  // the pause lets the window work
 

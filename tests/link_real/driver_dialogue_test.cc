@@ -105,11 +105,11 @@ class DriverDialogueTest : public ::testing::TestWithParam<std::string> {
     options.diagnostic = [this](const std::string& line) { diagnostics_.push_back(line); };
     for (std::string line; std::getline(file, line);) {
       const std::string word = line.substr(0, line.find(' '));
-      std::istringstream values(Rest(Rest(line)));
       if (ScriptedAdapter::IsAdapterLine(word)) {
         adapter_lines.push_back(line);
       } else if (line.rfind("options listeners ", 0) == 0) {
-        for (int pad = 0; values >> pad;) options.listeners.push_back(pad);
+        std::istringstream pads(Rest(Rest(line)));
+        for (int pad = 0; pads >> pad;) options.listeners.push_back(pad);
       } else if (!word.empty() && word != "#") {
         program.push_back(line);
       }
@@ -220,9 +220,7 @@ class DriverDialogueTest : public ::testing::TestWithParam<std::string> {
       driver_->ibrsp(descriptor(), &poll);
     } else if (name == "ibwrt") {
       int ud = descriptor();
-      std::string bytes;
-      std::getline(in, bytes);
-      bytes = ScriptedAdapter::Decode(bytes.substr(1));
+      const std::string bytes = ScriptedAdapter::Decode(Rest(Rest(text.substr(0, arrow))));
       driver_->ibwrt(ud, bytes.data(), static_cast<long>(bytes.size()));
     } else if (name == "ibrd") {
       int ud = descriptor();
