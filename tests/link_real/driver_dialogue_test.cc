@@ -20,7 +20,7 @@
 //
 // Calls: SendIFC, ibsre V, FindLstn [PAD... | limit N], ibdev PAD [TMO],
 // ibpad D PAD, ibclr D, ibtmo D TMO, ibask D, ibrsp D, ibwrt D DATA,
-// ibrd D SIZE, ibwait D BIT...; TMO as T100ms, T1s, T3s or T10s. OUTCOME: the
+// ibrd D SIZE, ibwait D BIT...; TMO as TNONE, T100ms, T1s, T3s or T10s. OUTCOME: the
 // status bits and the error by name, then as the call has them: count N,
 // poll N (without it a poll leaves its byte alone), found PAD..., value TMO,
 // data BYTES (last, escaped as the adapter's). With ERR only the bits written
@@ -59,7 +59,7 @@ const std::map<std::string, int> kErrors = {{"EDVR", gpib::EDVR}, {"EARG", gpib:
                                             {"EABO", gpib::EABO}, {"ENEB", gpib::ENEB},
                                             {"EBUS", gpib::EBUS}, {"ETAB", gpib::ETAB}};
 const std::map<std::string, int> kTimeouts = {
-    {"T100ms", 9}, {"T1s", gpib::T1s}, {"T3s", gpib::T3s}, {"T10s", 13}};
+    {"TNONE", gpib::TNONE}, {"T100ms", 9}, {"T1s", gpib::T1s}, {"T3s", gpib::T3s}, {"T10s", 13}};
 
 std::vector<std::string> Dialogues() {
   std::vector<std::string> names;
