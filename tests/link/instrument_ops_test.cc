@@ -384,9 +384,11 @@ TEST_F(InstrumentOpsTest, ContainsIgnoringCaseOrExactly) {
 }
 
 TEST_F(InstrumentOpsTest, NotEnoughDevices) {
-  Discover({1});
-  driver_.Script("ibrd", Reply("ID TEK/2440"));
+  // The first listener claimed, the second is still there to be found.
+  Discover({1, 5});
+  Replies({"ID TEK/2440", "ID TEK/2432"});
   EXPECT_EQ(Find("ID?", "244"), 32);
+  EXPECT_EQ(Find("ID?", "243"), 33);
   // All claimed: silent gives 0, otherwise a box and the end; nobody is
   // asked, a descriptor is made ready for the next search.
   driver_.Clear();
@@ -394,7 +396,7 @@ TEST_F(InstrumentOpsTest, NotEnoughDevices) {
   EXPECT_TRUE(platform_.boxes.empty());
   EXPECT_EQ(EndCode([&] { Find("ID?", "243"); }), kExitFatal);
   EXPECT_EQ(Boxes(), Texts{Critical("Not enough devices on the bus",
-                                    "Can't find more than 1 device(s)." + kRestart)});
+                                    "Can't find more than 2 device(s)." + kRestart)});
   EXPECT_EQ(Traffic(), Texts{"ibdev(0,1,0,11,1,0)"});
 }
 
