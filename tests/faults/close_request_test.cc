@@ -14,12 +14,6 @@
 namespace kc {
 namespace {
 
-const std::vector<std::string> kClosing = {
-    "MESS CLR,9:\"         *** CLOSING PROGRAM ***\"",
-    "INIT BOTH;CH1 COU:GND,POS:+.5",
-    "VMO CH2;CH2 COU:GND,POS:-.5",
-};
-
 // Sweep step on the virtual clock.
 constexpr double kStep = 0.5;
 // The technician presses the buttons in turn, 1.5 s apart, whatever the

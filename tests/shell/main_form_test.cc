@@ -22,40 +22,6 @@ namespace {
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-Stream TitleScreen() {
-  std::string frame = "\"";
-  for (int i = 0; i < 40; ++i) frame += "\\0";
-  frame += "\"";
-  return {"INIT PANEL;VMO CH1:OFF;ATR MOD:AUTO",
-          "MESS CLR,14:" + frame,
-          "MESS 12:\"       *** KALVENTA CHECKOUT ***\"",
-          "MESS 11:\"  *** 2.0 / 1994-2026 ***\"",
-          "MESS 10:\"   GUIDED CHECKOUT FOR THE 2430 FAMILY\"",
-          "MESS 9:" + frame,
-          "MESS 5:\"  PRESS MENU OFF TWICE TO EXIT A TEST\""};
-}
-
-// Page 1 names the position effect check instead of CCD CTE from the 2431L on.
-Stream Page(int page, bool position_effect) {
-  static const std::vector<Stream> kPages = {
-      {"MESS 2:\"  ATTEN   CCD     SAMPL   PAGE    QUIT\"",
-       "MESS 1:\"  COMP    CTE     SKEW    TWO\""},
-      {"MESS 2:\"  CCD     VERT    CMRR    PAGE    PAGE\"",
-       "MESS 1:\"  LIN     ACC             THREE   ONE\""},
-      {"MESS 2:\" BAND-   TIMING   CALI-   PAGE    PAGE\"",
-       "MESS 1:\" WIDTH            BRATOR  FOUR    TWO  \""},
-      {"MESS 2:\"   A       B      EXT     PAGE    PAGE\"",
-       "MESS 1:\"  TRIG    TRIG   TRIGS    ONE     THREE\""}};
-  if (page == 1 && position_effect) {
-    return {"MESS 2:\"  ATTEN   POS     SAMPL   PAGE    QUIT\"",
-            "MESS 1:\"  COMP   EFFECT   SKEW    TWO\""};
-  }
-  return kPages[static_cast<std::size_t>(page - 1)];
-}
-
-const Stream kClosing = {"MESS CLR,9:\"         *** CLOSING PROGRAM ***\"",
-                         "INIT BOTH;CH1 COU:GND,POS:+.5", "VMO CH2;CH2 COU:GND,POS:-.5"};
-
 // Start-up as the oscilloscope sees it: the identification during the search
 // (asked twice when its identity holds "243" but not "244": once in the search
 // for "244", once in the search for "243"), the identity query, the menu's
@@ -91,7 +57,8 @@ TEST_P(StartUpTest, CaptionIntroHintModelAndMenuFollowTheIdentity) {
   EXPECT_EQ(bench.platform().hint, std::string("Use the Bezel Buttons of the ") + c.model +
                                        " on GPIB address " + std::to_string(c.address));
   Stream expected = StartUp(c.model);
-  for (const Stream& part : {TitleScreen(), Page(1, PositionEffect(c.model)), {"EVE?"}, kClosing}) {
+  for (const Stream& part :
+       {TitleScreen(), MenuPage(1, PositionEffect(c.model)), {"EVE?"}, kClosing}) {
     expected.insert(expected.end(), part.begin(), part.end());
   }
   EXPECT_THAT(bench.received(), ElementsAreArray(expected));
@@ -227,7 +194,8 @@ TEST_P(MenuTest, PagesWithoutTitleScreens) {
   const Stream title = TitleScreen();
   expected.insert(expected.end(), title.begin(), title.end());
   for (int page : c.pages) {
-    for (const std::string& line : Page(page, PositionEffect(c.model))) expected.push_back(line);
+    for (const std::string& line : MenuPage(page, PositionEffect(c.model)))
+      expected.push_back(line);
     expected.push_back("EVE?");
   }
   // A script that runs out ends the run at the wait of its last page.

@@ -32,6 +32,36 @@ Stream Bar(int steps, int indent, const std::string& text) {
   return bar;
 }
 
+Stream TitleScreen() {
+  std::string frame = "\"";
+  for (int i = 0; i < 40; ++i) frame += "\\0";
+  frame += "\"";
+  return {"INIT PANEL;VMO CH1:OFF;ATR MOD:AUTO",
+          "MESS CLR,14:" + frame,
+          "MESS 12:\"       *** KALVENTA CHECKOUT ***\"",
+          "MESS 11:\"  *** 2.0 / 1994-2026 ***\"",
+          "MESS 10:\"   GUIDED CHECKOUT FOR THE 2430 FAMILY\"",
+          "MESS 9:" + frame,
+          "MESS 5:\"  PRESS MENU OFF TWICE TO EXIT A TEST\""};
+}
+
+Stream MenuPage(int page, bool position_effect) {
+  static const std::vector<Stream> kPages = {
+      {"MESS 2:\"  ATTEN   CCD     SAMPL   PAGE    QUIT\"",
+       "MESS 1:\"  COMP    CTE     SKEW    TWO\""},
+      {"MESS 2:\"  CCD     VERT    CMRR    PAGE    PAGE\"",
+       "MESS 1:\"  LIN     ACC             THREE   ONE\""},
+      {"MESS 2:\" BAND-   TIMING   CALI-   PAGE    PAGE\"",
+       "MESS 1:\" WIDTH            BRATOR  FOUR    TWO  \""},
+      {"MESS 2:\"   A       B      EXT     PAGE    PAGE\"",
+       "MESS 1:\"  TRIG    TRIG   TRIGS    ONE     THREE\""}};
+  if (page == 1 && position_effect) {
+    return {"MESS 2:\"  ATTEN   POS     SAMPL   PAGE    QUIT\"",
+            "MESS 1:\"  COMP   EFFECT   SKEW    TWO\""};
+  }
+  return kPages[static_cast<std::size_t>(page - 1)];
+}
+
 const std::map<std::string, void (*)(MainForm&)>& Checks() {
   static const std::map<std::string, void (*)(MainForm&)> kChecks = {
       {"AttenComp", [](MainForm& form) { form.AttenComp(); }},

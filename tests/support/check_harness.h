@@ -27,6 +27,14 @@ using Replies = std::map<std::string, Stream>;
 // column `steps`.
 Stream Bar(int steps, int indent, const std::string& text = "PLEASE WAIT ");
 
+// The title screen the menu draws before each page, its pages (page 1 names
+// the position effect check instead of CCD CTE from the 2431L on) and the
+// closing sequence, as the instrument receives them.
+Stream TitleScreen();
+Stream MenuPage(int page, bool position_effect);
+inline const Stream kClosing = {"MESS CLR,9:\"         *** CLOSING PROGRAM ***\"",
+                                "INIT BOTH;CH1 COU:GND,POS:+.5", "VMO CH2;CH2 COU:GND,POS:-.5"};
+
 // Every check by the name the transcripts use ("Calibrator", "TriggerA"...).
 const std::map<std::string, void (*)(MainForm&)>& Checks();
 
