@@ -47,7 +47,11 @@ const std::map<std::string, void (*)(MainForm&)>& Checks();
 //   bar STEPS INDENT    the "PLEASE WAIT " bar, a second a step
 //   expect WHAT    afterwards: cell ROW COL VALUE, bells N, event N,
 //                  last-button N, selfcals N, elapsed SECONDS,
-//                  setting NAME = VALUE
+//                  setting NAME = VALUE, line N "TEXT" (screen line N, 1 to
+//                  16, escapes as sent)
+// A verdict case leaves the stream unwritten: its `reply QUERY TEXT` lines
+// answer the query in order (TEXT may be empty), and what it sends is only
+// held to carry no "inf" or "nan".
 struct Transcript {
   std::string check;
   std::string model = "2440";
@@ -59,6 +63,8 @@ struct Transcript {
   // Seconds between message i - 1 and message i, where the file says.
   std::map<std::size_t, double> waits;
   std::vector<std::string> expects;
+  // Replies given by `reply`: the stream is not written out.
+  bool verdict_case = false;
   // Leave at every press from this one (1-based) on; 0: no sweep.
   int leave_sweep = 0;
   // The first thing wrong with the file, with its line number.
