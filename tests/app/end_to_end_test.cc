@@ -6,12 +6,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/program_run.h"
+#include "support/traced_form.h"
 
 namespace kc {
 namespace {
@@ -33,16 +32,7 @@ class EndToEndTest : public ::testing::Test {
   // The data of every write to the instrument in the trace, in order, each
   // with its time stamp.
   std::vector<std::pair<double, std::string>> Writes() {
-    std::vector<std::pair<double, std::string>> writes;
-    std::ifstream file(trace_);
-    for (std::string line; std::getline(file, line);) {
-      std::size_t call = line.find(" ibwrt(");
-      std::size_t data = line.find(" data \"");
-      if (call == std::string::npos || data == std::string::npos) continue;
-      writes.emplace_back(std::stod(line.substr(0, call)),
-                          line.substr(data + 7, line.size() - data - 8));
-    }
-    return writes;
+    return TraceWrites(harness::ReadFile(trace_));
   }
 
   std::string work_;

@@ -3,19 +3,14 @@
 // screen showed, recording leaves the instrument traffic as it was, a folder
 // that cannot take the record gives one warning, and a killed program leaves
 // the record of its last finished check readable.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <optional>
 #include <ostream>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "record/record_fixture.h"
@@ -261,37 +256,19 @@ TEST_F(CheckoutRecord, LeavesTheTrafficAsItWasAndWarnsOnceWhenItCannotBeWritten)
 }
 
 TEST_F(CheckoutRecord, KilledInACheckLeavesTheLastFinishedCheckReadable) {
-  const fs::path out = dir_.path / "out";
+  const std::string out = (dir_.path / "out").string();
   const fs::path records = dir_.path / "records";
   // Real time: sample skew (only a notice on the 2440), back to the menu,
   // attenuator compensation, whose first answer comes a minute later.
-  const std::vector<std::string> args = {ProgramPath(),    "--show-screen", "--operator",
-                                         "b3,b1,b1,b1@60", "--record-dir",  records.string()};
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int to = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || to < 0) _exit(125);
-    dup2(in, 0);
-    dup2(to, 1);
-    dup2(to, 2);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(126);
-  }
+  harness::Process program(
+      ProgramPath(),
+      {"--show-screen", "--operator", "b3,b1,b1,b1@60", "--record-dir", records.string()}, out,
+      (dir_.path / "err").string());
   // Wait for the attenuator check's first prompt.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(50);
-  bool in_check = false;
-  while (!in_check && std::chrono::steady_clock::now() < deadline) {
-    in_check = ReadFile(out).find("CONNECT PG 506, HI AMP") != std::string::npos;
-    if (!in_check) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  kill(child, SIGKILL);
-  int status = 0;
-  waitpid(child, &status, 0);
+  const bool in_check = harness::WaitFor(
+      [&] { return ReadFile(out).find("CONNECT PG 506, HI AMP") != std::string::npos; }, 50);
+  program.Signal(SIGKILL);
+  program.Wait(50);
   ASSERT_TRUE(in_check) << ReadFile(out);
 
   const RunRecord record = OnlyRecord(records);
