@@ -171,6 +171,10 @@ int CheckTest::RunCheck(const std::string& check, const std::string& model,
   form().LastButton = 1;
   bells_before_ = scope().bells();
   start_ = bench_->platform().clock().Elapsed();
+  if (close_after_ >= 0) {
+    bench_->platform().SetCloseHandler([this] { form().CloseRequested(); });
+    bench_->platform().close_at = start_ + close_after_;
+  }
   const int code = bench_->Call([&] { Checks().at(check)(form()); });
   end_ = bench_->platform().clock().Elapsed();
   EXPECT_THAT(scope().errors(), ::testing::IsEmpty()) << "commands the instrument refused";

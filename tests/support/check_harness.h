@@ -88,6 +88,10 @@ class CheckTest : public ::testing::Test {
   // expectations; then leaves at every press of its sweep.
   void ExpectTranscript(const Transcript& transcript);
 
+  // A close request this many seconds into each run (none when negative); it
+  // runs the closing sequence, as the main window does.
+  double close_after_ = -1;
+
   CheckoutBench& bench() { return *bench_; }
   MainForm& form() { return traced_->form(); }
   SimScope& scope() { return bench_->scope(); }
