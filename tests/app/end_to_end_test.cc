@@ -2,10 +2,8 @@
 // headless), virtual time, a scripted technician.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,14 +17,6 @@ class EndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (ProgramPath().empty()) GTEST_SKIP() << "kalventa-checkout is not built (KC_BIN_DIR)";
-    char dir_template[] = "/tmp/kc_e2e_XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    work_ = dir_template;
-    trace_ = work_ + "/trace";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    if (!work_.empty()) std::filesystem::remove_all(work_, ignored);
   }
 
   // The data of every write to the instrument in the trace, in order, each
@@ -35,8 +25,8 @@ class EndToEndTest : public ::testing::Test {
     return TraceWrites(harness::ReadFile(trace_));
   }
 
-  std::string work_;
-  std::string trace_;
+  harness::ScratchDir dir_;
+  const std::string trace_ = dir_.Path("trace");
 };
 
 TEST_F(EndToEndTest, QuitFromTheMenuShowsTheClosingNoticeAndRestsTheChannels) {
@@ -83,11 +73,11 @@ TEST_F(EndToEndTest, BadCommandLinesAndAMissingBoardLibraryTouchNoBus) {
     struct stat info {};
     EXPECT_NE(stat(trace_.c_str(), &info), 0) << "a trace was begun for " << args[0];
   }
-  ProgramRun unwritable = RunProgram({"--virtual-time", "--trace", work_ + "/missing/trace"});
+  ProgramRun unwritable = RunProgram({"--virtual-time", "--trace", dir_.Path("missing/trace")});
   EXPECT_EQ(unwritable.code, 2);
   EXPECT_NE(unwritable.err.find("cannot write the trace file"), std::string::npos);
 
-  setenv("KC_LIBGPIB", (work_ + "/no-libgpib.so").c_str(), 1);
+  setenv("KC_LIBGPIB", dir_.Path("no-libgpib.so").c_str(), 1);
   ProgramRun run = RunProgram({"--bus", "gpib:3", "--virtual-time"});
   unsetenv("KC_LIBGPIB");
   EXPECT_EQ(run.code, 1);
