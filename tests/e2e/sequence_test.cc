@@ -1,6 +1,7 @@
 // Checks in one go (--sequence): the README's rehearsal of a whole checkout,
 // the traffic of a short sequence against the same choices made by hand, the
 // question after a check left with MENU OFF, and a list with an unknown name.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,12 +14,11 @@
 namespace kc {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
 void Append(Stream& stream, const Stream& more) {
   stream.insert(stream.end(), more.begin(), more.end());
-}
-
-bool Has(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
 }
 
 TEST(Sequence, TheReadmesRehearsalRunsEveryCheckAndSumsUp) {
@@ -40,7 +40,7 @@ TEST(Sequence, TheReadmesRehearsalRunsEveryCheckAndSumsUp) {
     at = run.out.find(text, at);
     ASSERT_NE(at, std::string::npos) << text << "\n" << run.out;
   }
-  EXPECT_FALSE(Has(run.out, "FAIL"));
+  EXPECT_THAT(run.out, Not(HasSubstr("FAIL")));
 }
 
 // A menu page of the 2440 and the event query of the choice made there.
@@ -76,8 +76,7 @@ TEST(Sequence, SendsWhatTheSameChoicesByHandSendWithoutTheirWaits) {
 
   ASSERT_EQ(bench.platform().boxes.size(), 1u);
   const std::string& summary = bench.platform().boxes[0].prompt;
-  EXPECT_TRUE(Has(summary, "1. Calibrator signal: FAIL\n2. Sample skew: not applicable"))
-      << summary;
+  EXPECT_THAT(summary, HasSubstr("1. Calibrator signal: FAIL\n2. Sample skew: not applicable"));
   EXPECT_EQ(bench.platform().hint, "Use the Bezel Buttons of the 2440 on GPIB address 1");
 }
 
@@ -95,14 +94,15 @@ TEST_P(LeftCheck, AsksWhetherToSkipOrStop) {
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].title, "Check left");
   EXPECT_EQ(boxes[0].buttons, MsgButtons::kOkCancel);
-  EXPECT_TRUE(Has(boxes[0].prompt, "check 1 of 2, Calibrator signal")) << boxes[0].prompt;
-  EXPECT_TRUE(Has(boxes[0].prompt, "check 2 of 2, Sample skew")) << boxes[0].prompt;
-  EXPECT_EQ(Has(boxes[1].prompt, "stopped after check 1 of 2"), !skip) << boxes[1].prompt;
-  EXPECT_TRUE(Has(boxes[1].prompt, "1. Calibrator signal: left (MENU OFF)\n2. Sample skew: " +
-                                       std::string(skip ? "not applicable" : "not run")))
+  EXPECT_THAT(boxes[0].prompt, HasSubstr("check 1 of 2, Calibrator signal"));
+  EXPECT_THAT(boxes[0].prompt, HasSubstr("check 2 of 2, Sample skew"));
+  EXPECT_EQ(boxes[1].prompt.find("stopped after check 1 of 2") != std::string::npos, !skip)
       << boxes[1].prompt;
+  EXPECT_THAT(boxes[1].prompt, HasSubstr("1. Calibrator signal: left (MENU OFF)\n2. Sample skew: " +
+                                         std::string(skip ? "not applicable" : "not run")));
   bool notice = false;
-  for (const std::string& message : bench.received()) notice |= Has(message, "NOT APPLICABLE");
+  for (const std::string& message : bench.received())
+    notice |= message.find("NOT APPLICABLE") != std::string::npos;
   EXPECT_EQ(notice, skip);
 }
 
@@ -117,11 +117,10 @@ TEST(Sequence, AnUnknownNameIsAUsageErrorListingTheNames) {
     const ProgramRun run = RunProgram({"--virtual-time", "--sequence", list});
     EXPECT_EQ(run.code, kExitUsage) << list;
     EXPECT_EQ(run.out, "");
-    EXPECT_TRUE(Has(run.err, "unknown check")) << run.err;
-    EXPECT_TRUE(Has(run.err,
-                    "atten-comp, ccd-cte, pos-effect, sampl-skew, ccd-lin, vert-acc, "
-                    "cmrr, bandwidth, timing, calibrator, a-trig, b-trig, ext-trigs"))
-        << run.err;
+    EXPECT_THAT(run.err, HasSubstr("unknown check"));
+    EXPECT_THAT(run.err, HasSubstr("atten-comp, ccd-cte, pos-effect, sampl-skew, ccd-lin, "
+                                   "vert-acc, cmrr, bandwidth, timing, calibrator, a-trig, "
+                                   "b-trig, ext-trigs"));
   }
 }
 
