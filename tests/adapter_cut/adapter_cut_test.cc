@@ -70,23 +70,18 @@ class CuttingProxy {
   CuttingProxy& operator=(const CuttingProxy&) = delete;
 
   int port() const { return port_; }
-  bool was_cut() {
+  // What went through: everything the host sent, the count of bytes the
+  // adapter sent, whether the cut came and whether the closing sequence had
+  // begun then.
+  struct Seen {
+    std::string to_adapter;
+    std::size_t to_host = 0;
+    bool cut = false;
+    bool cut_in_closing = false;
+  };
+  Seen seen() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return cut_done_;
-  }
-  // The closing sequence had begun when the cut came.
-  bool cut_in_closing() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return cut_in_closing_;
-  }
-  // Everything the host sent, and the count of bytes the adapter sent.
-  std::string to_adapter() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return to_adapter_;
-  }
-  std::size_t to_host() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return to_host_;
+    return {to_adapter_, to_host_, cut_done_, cut_in_closing_};
   }
 
  private:
@@ -184,9 +179,7 @@ class AdapterCutTest : public ::testing::Test {
   // go each way differs a little from run to run (the program's polls follow
   // the clock), so each run tells where its own cut came: before the closing
   // sequence, in it, or not at all (the run had ended).
-  enum class Where { kBefore, kInClosing, kNever };
-  ProgramRun RunThrough(std::optional<Cut> cut, Where* where_cut, std::string* sent = nullptr,
-                        std::size_t* received = nullptr) {
+  ProgramRun RunThrough(std::optional<Cut> cut, CuttingProxy::Seen* seen) {
     // Files of each run's own: none is read before it is written.
     const std::string name = dir_.Path(std::to_string(++runs_));
     Process sim(SimProgramPath(), {"--listen", "0", "--seed", "7", "--operator", Script()},
@@ -206,22 +199,18 @@ class AdapterCutTest : public ::testing::Test {
     run.code = checkout.Wait(kEndBound);
     run.out = ReadFile(name + ".out");
     run.err = ReadFile(name + ".err");
-    if (sent != nullptr) *sent = proxy.to_adapter();
-    if (received != nullptr) *received = proxy.to_host();
-    *where_cut = !proxy.was_cut()         ? Where::kNever
-                 : proxy.cut_in_closing() ? Where::kInClosing
-                                          : Where::kBefore;
+    *seen = proxy.seen();
     return run;
   }
 
   // Random cuts of the whole run; `silence` makes the adapter fall silent
   // instead, before the closing sequence, whose writes need no answer.
   void Trials(bool silence, unsigned trials) {
-    std::string sent;
-    std::size_t received = 0;
-    Where where = Where::kNever;
-    ProgramRun whole = RunThrough(std::nullopt, &where, &sent, &received);
+    CuttingProxy::Seen seen;
+    ProgramRun whole = RunThrough(std::nullopt, &seen);
     ASSERT_EQ(whole.code, 0) << whole.out << whole.err;
+    const std::string sent = seen.to_adapter;
+    const std::size_t received = seen.to_host;
     const std::size_t closing = sent.find("CLOSING PROGRAM");
     ASSERT_NE(closing, std::string::npos);
     ASSERT_GT(received, 0u);
@@ -238,13 +227,13 @@ class AdapterCutTest : public ::testing::Test {
                    (silence ? "silence" : "cut") +
                    (cut.to_adapter ? " to the adapter" : " to the host") + " after " +
                    std::to_string(cut.bytes) + " bytes");
-      ProgramRun run = RunThrough(cut, &where);
+      ProgramRun run = RunThrough(cut, &seen);
       ASSERT_NE(run.code, -1) << "the program did not end after the cut";
-      if (where == Where::kNever) {
+      if (!seen.cut) {
         // This run sent or received a little less than the measured one.
         EXPECT_GT(cut.bytes, (cut.to_adapter ? closing : received / 2)) << run.out;
         EXPECT_EQ(run.code, 0) << run.out;
-      } else if (where == Where::kInClosing) {
+      } else if (seen.cut_in_closing) {
         // Its last writes may well have gone out before the connection was
         // found closed.
         EXPECT_TRUE(run.code == 0 || (run.code == 1 && EndingBox(run.out))) << run.out;

@@ -2,15 +2,12 @@
 // headless), virtual time, a scripted technician.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/check_harness.h"
 #include "support/program_run.h"
 
 namespace kc {
@@ -20,33 +17,16 @@ class EndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (ProgramPath().empty()) GTEST_SKIP() << "kalventa-checkout is not built (KC_BIN_DIR)";
-    char dir_template[] = "/tmp/kc_e2e_XXXXXX";
-    ASSERT_NE(mkdtemp(dir_template), nullptr);
-    work_ = dir_template;
-    trace_ = work_ + "/trace";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    if (!work_.empty()) std::filesystem::remove_all(work_, ignored);
   }
 
   // The data of every write to the instrument in the trace, in order, each
   // with its time stamp.
   std::vector<std::pair<double, std::string>> Writes() {
-    std::vector<std::pair<double, std::string>> writes;
-    std::ifstream file(trace_);
-    for (std::string line; std::getline(file, line);) {
-      std::size_t call = line.find(" ibwrt(");
-      std::size_t data = line.find(" data \"");
-      if (call == std::string::npos || data == std::string::npos) continue;
-      writes.emplace_back(std::stod(line.substr(0, call)),
-                          line.substr(data + 7, line.size() - data - 8));
-    }
-    return writes;
+    return TraceWrites(harness::ReadFile(trace_));
   }
 
-  std::string work_;
-  std::string trace_;
+  harness::ScratchDir dir_;
+  const std::string trace_ = dir_.Path("trace");
 };
 
 TEST_F(EndToEndTest, QuitFromTheMenuShowsTheClosingNoticeAndRestsTheChannels) {
@@ -66,9 +46,7 @@ TEST_F(EndToEndTest, QuitFromTheMenuShowsTheClosingNoticeAndRestsTheChannels) {
   const std::size_t n = writes.size();
   EXPECT_EQ(writes[0].second, "ID?");
   EXPECT_EQ(writes[n - 4].second, "EVE?");
-  EXPECT_EQ(writes[n - 3].second, "MESS CLR,9:\"         *** CLOSING PROGRAM ***\"");
-  EXPECT_EQ(writes[n - 2].second, "INIT BOTH;CH1 COU:GND,POS:+.5");
-  EXPECT_EQ(writes[n - 1].second, "VMO CH2;CH2 COU:GND,POS:-.5");
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(writes[n - 3 + i].second, kClosing[i]);
   // Two seconds between the notice and the channels, on the virtual clock.
   EXPECT_NEAR(writes[n - 2].first - writes[n - 3].first, 2.0, 0.01);
 }
@@ -93,11 +71,11 @@ TEST_F(EndToEndTest, BadCommandLinesAndAMissingBoardLibraryTouchNoBus) {
     struct stat info {};
     EXPECT_NE(stat(trace_.c_str(), &info), 0) << "a trace was begun for " << args[0];
   }
-  ProgramRun unwritable = RunProgram({"--virtual-time", "--trace", work_ + "/missing/trace"});
+  ProgramRun unwritable = RunProgram({"--virtual-time", "--trace", dir_.Path("missing/trace")});
   EXPECT_EQ(unwritable.code, 2);
   EXPECT_NE(unwritable.err.find("cannot write the trace file"), std::string::npos);
 
-  setenv("KC_LIBGPIB", (work_ + "/no-libgpib.so").c_str(), 1);
+  setenv("KC_LIBGPIB", dir_.Path("no-libgpib.so").c_str(), 1);
   ProgramRun run = RunProgram({"--bus", "gpib:3", "--virtual-time"});
   unsetenv("KC_LIBGPIB");
   EXPECT_EQ(run.code, 1);

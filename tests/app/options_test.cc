@@ -75,6 +75,9 @@ TEST(Options, UsageErrorsNameTheProblem) {
       {{"--bus"}, "--bus"},
       {{"--trace", ""}, "--trace needs a file name"},
       {{"--virtual-time=maybe"}, "virtual-time"},
+      {{"--fault", "ch3-gain=1"}, "bad fault \"ch3-gain=1\": unknown name \"ch3-gain\""},
+      {{"--seed", "-3"}, "bad --seed \"-3\""},
+      {{"--bus", "gpib:0", "--fault", "ch1-gain=1"}, "need the simulated bus"},
   };
   for (const auto& [args, fragment] : cases) {
     Parsed parsed = Parse(args);

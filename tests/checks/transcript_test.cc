@@ -1,6 +1,9 @@
 // Every transcript under tests/transcripts, run on the simulated bench: the
 // whole command stream, the program's waits, what the check leaves behind, and
-// leaving at every press of its sweep.
+// leaving at every press of its sweep; and the verdict cases (verdict-*.txt):
+// readings on and one step past each limit, readings that cannot be divided by
+// or rounded, and empty replies, judged by the result lines, the fail mark and
+// the bell.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -53,12 +53,10 @@ const std::vector<FaultCase> kFaults = {
 // the screen in `shown` for the failure messages.
 std::set<int> FailedLines(const std::string& model, const std::string& script,
                           const std::string& fault, std::string* shown) {
-  BenchOptions options;
-  options.model = model;
-  options.operator_script = script;
-  if (!fault.empty()) options.faults = {fault};
-  options.seed = 11;
-  CheckoutBench bench(options);
+  CheckoutBench bench({.model = model,
+                       .operator_script = script,
+                       .faults = fault.empty() ? std::vector<std::string>{} : std::vector{fault},
+                       .seed = 11});
   const int code = bench.Run();
   std::set<int> failed;
   shown->clear();

@@ -14,12 +14,6 @@
 namespace kc {
 namespace {
 
-const std::vector<std::string> kClosing = {
-    "MESS CLR,9:\"         *** CLOSING PROGRAM ***\"",
-    "INIT BOTH;CH1 COU:GND,POS:+.5",
-    "VMO CH2;CH2 COU:GND,POS:-.5",
-};
-
 // Sweep step on the virtual clock.
 constexpr double kStep = 0.5;
 // The technician presses the buttons in turn, 1.5 s apart, whatever the
@@ -36,79 +30,37 @@ std::string Presses() {
   return script;
 }
 
-// Every check by name, from the shared check harness.
-using CheckFn = void (*)(MainForm&);
-
-// One run of a check on a fresh bench, with a close request at `close_at`
-// seconds after the check began (none when negative).
-struct CheckRun {
-  int code = -1;
-  double start = 0;
-  double end = 0;
-  std::vector<std::string> received;
-  std::size_t boxes = 0;
-};
-
-CheckRun RunCheck(const std::string& model, CheckFn check, double close_at) {
-  CheckoutBench bench({.model = model});
-  CheckRun run;
-  if (!bench.Load()) {
-    ADD_FAILURE() << "start-up failed: " << bench.end_message();
-    return run;
-  }
-  // As the main window does: a close request runs the closing sequence.
-  bench.platform().SetCloseHandler([&bench] { bench.form().CloseRequested(); });
-  bench.SetScript(Presses());
-  bench.ClearReceived();
-  bench.platform().boxes.clear();
-  run.start = bench.platform().clock().Elapsed();
-  if (close_at >= 0) bench.platform().close_at = run.start + close_at;
-  run.code = bench.Call([&] { check(bench.form()); });
-  run.end = bench.platform().clock().Elapsed();
-  run.received = bench.received();
-  run.boxes = bench.platform().boxes.size();
-  return run;
-}
-
-std::string Show(const std::vector<std::string>& stream, std::size_t from) {
-  std::string text;
-  for (std::size_t i = from; i < stream.size(); ++i) text += "  " + stream[i] + "\n";
-  return text;
-}
-
-class CloseRequestTest : public ::testing::TestWithParam<std::string> {};
+// Each check run on a new bench, as the main menu leaves it.
+class CloseRequestTest : public CheckTest, public ::testing::WithParamInterface<std::string> {};
 
 TEST_P(CloseRequestTest, EveryCheckClosesAtOnceWhereverTheRequestComes) {
   const std::string model = GetParam();
   for (const auto& [name, check] : Checks()) {
     SCOPED_TRACE(model + " " + name);
-    const CheckRun whole = RunCheck(model, check, -1);
-    ASSERT_EQ(whole.code, -1) << "the check did not come to its end";
-    ASSERT_EQ(whole.boxes, 0u);
-    const double duration = whole.end - whole.start;
+    close_after_ = -1;
+    ASSERT_EQ(RunCheck(name, model, Presses()), -1) << "the check did not come to its end";
+    ASSERT_TRUE(bench().platform().boxes.empty());
+    const Stream whole = received();
+    const double duration = elapsed();
     ASSERT_GT(duration, 1.0);
     ASSERT_LT(duration, 600.0);
 
-    for (double at = kStep / 2; at < duration; at += kStep) {
-      SCOPED_TRACE("close request " + std::to_string(at) + " s into the check");
-      const CheckRun closed = RunCheck(model, check, at);
-      ASSERT_EQ(closed.code, kExitInterrupted);
-      EXPECT_EQ(closed.boxes, 0u);
+    for (close_after_ = kStep / 2; close_after_ < duration; close_after_ += kStep) {
+      SCOPED_TRACE("close request " + std::to_string(close_after_) + " s into the check");
+      ASSERT_EQ(RunCheck(name, model, Presses()), kExitInterrupted);
+      EXPECT_TRUE(bench().platform().boxes.empty());
       // The check's own stream up to the request, then the closing sequence
       // and nothing else.
-      ASSERT_GE(closed.received.size(), kClosing.size());
-      const std::size_t cut = closed.received.size() - kClosing.size();
-      ASSERT_LE(cut, whole.received.size());
-      for (std::size_t i = 0; i < cut; ++i) {
-        ASSERT_EQ(closed.received[i], whole.received[i]) << "message " << i;
-      }
-      for (std::size_t i = 0; i < kClosing.size(); ++i) {
-        ASSERT_EQ(closed.received[cut + i], kClosing[i]) << Show(closed.received, cut);
-      }
+      const Stream& closed = received();
+      ASSERT_GE(closed.size(), kClosing.size());
+      ASSERT_LE(closed.size() - kClosing.size(), whole.size());
+      const auto cut = closed.end() - static_cast<std::ptrdiff_t>(kClosing.size());
+      ASSERT_EQ(Stream(closed.begin(), cut),
+                Stream(whole.begin(), whole.begin() + (cut - closed.begin())));
+      ASSERT_EQ(Stream(cut, closed.end()), kClosing);
       // The request was taken at once: the notice stays two seconds.
-      const double took = closed.end - (closed.start + at);
-      EXPECT_GE(took, 2.0 - 1e-6);
-      EXPECT_LT(took, 2.1);
+      EXPECT_GE(elapsed() - close_after_, 2.0 - 1e-6);
+      EXPECT_LT(elapsed() - close_after_, 2.1);
     }
   }
 }

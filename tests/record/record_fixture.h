@@ -77,36 +77,12 @@ inline void RecordSampleRun(RunRecorder& rec) {
   rec.EndCheck(CheckEnding::kLeft);
 }
 
-// The sample run as its file must read: the fields below, in this order,
-// two blanks of indent a level, one field a line.
-inline constexpr const char* kSampleFields = R"({
-  "schema": 1, "start": "2026-12-06T17:20:05+01:00", "program_version": "2.0",
-  "bus": "sim:2440@1", "address": 1, "id_reply": "ID AB/2440,V81.1", "model": "2440",
-  "firmware": "V81.1", "serial": "B010101", "technician": "Tech, A.",
-  "checks": [
-    {"name": "calibrator", "start": "2026-12-06T17:20:10+01:00",
-     "end": "2026-12-06T17:20:15+01:00", "ending": "completed", "sources": ["PG 506"],
-     "verdict": "pass", "eye_verdict": "not judged",
-     "readings": [{"item": "calibrator amplitude", "value": 400.3, "unit": "mV", "low": 396.0,
-                   "high": 404.0, "verdict": "pass"}],
-     "presses": [{"question": "    PRESS ANY BEZEL BUTTON WHEN READY", "button": 1}]},
-    {"name": "sampl-skew", "start": "2026-12-06T17:20:20+01:00",
-     "end": "2026-12-06T17:20:25+01:00", "ending": "completed", "sources": [], "verdict": null,
-     "eye_verdict": "not applicable", "readings": [], "presses": []},
-    {"name": "vert-acc", "start": "2026-12-06T17:20:30+01:00", "end": "2026-12-06T17:20:35+01:00",
-     "ending": "completed", "sources": ["PG 506"], "verdict": "fail", "eye_verdict": "not judged",
-     "readings": [{"item": "CH1 5 V/div", "value": 3.26, "unit": "%", "low": -3.0, "high": 3.0,
-                   "verdict": "fail"},
-                  {"item": "CH2 5 V/div", "value": -0.4, "unit": "%", "low": -3.0, "high": 3.0,
-                   "verdict": "pass"}],
-     "presses": []},
-    {"name": "calibrator", "start": "2026-12-06T17:20:40+01:00",
-     "end": "2026-12-06T17:20:45+01:00", "ending": "left", "sources": ["PG 506"], "verdict": null,
-     "eye_verdict": "not judged", "readings": [],
-     "presses": [{"question": "    PRESS ANY BEZEL BUTTON WHEN READY", "button": 0}]}]})";
-
+// The sample run as its file must read (tests/transcripts/record/sample-run.json
+// lists its fields in order), two blanks of indent a level, one field a line.
 inline std::string SampleJson() {
-  return nlohmann::ordered_json::parse(kSampleFields).dump(2) + "\n";
+  const std::string fields =
+      ReadFile(std::string(KC_SOURCE_DIR) + "/tests/transcripts/record/sample-run.json");
+  return nlohmann::ordered_json::parse(fields).dump(2) + "\n";
 }
 
 // The sample run with one earlier run of the same instrument.

@@ -184,33 +184,28 @@ TEST(RunRecorderTest, KillNineWhileFilingLeavesTheLastFiledRunReadable) {
   }
 }
 
-TEST(RunRecorderTest, AnUnwritableFolderGivesOneWarningAndTheRunGoesOn) {
-  for (const bool read_only : {false, true}) {
-    TempDir dir;
-    const fs::path folder = dir.path / "records";
-    if (read_only) {
-      // Root writes anywhere: check the folder's mode as another user would.
-      fs::create_directory(folder);
-      chmod(dir.path.c_str(), 0755);
-      chmod(folder.c_str(), 0555);
-    } else {
-      WriteFile(folder, "a file where the folder should be");
-    }
-    const bool as_root = read_only && geteuid() == 0;
-    if (as_root) setfsuid(65534);
-    std::vector<std::string> warnings;
-    {
-      RunRecorder rec(folder, "2.0", SteppingClock(),
-                      [&](const std::string& w) { warnings.push_back(w); });
-      RecordSampleRun(rec);
-      EXPECT_EQ(rec.record().checks.size(), 4u);
-    }
-    if (as_root) setfsuid(0);
-    ASSERT_EQ(warnings.size(), 1u) << (read_only ? "read-only" : "file in the way");
-    EXPECT_NE(warnings[0].find(folder.string()), std::string::npos) << warnings[0];
-    EXPECT_EQ(warnings[0].rfind("checkout record not saved: ", 0), 0u) << warnings[0];
-    chmod(folder.c_str(), 0755);
+// A folder in the way of a file is the program's test (tests/record/checkout_record_test.cc).
+TEST(RunRecorderTest, AReadOnlyFolderGivesOneWarningAndTheRunGoesOn) {
+  TempDir dir;
+  const fs::path folder = dir.path / "records";
+  // Root writes anywhere: check the folder's mode as another user would.
+  fs::create_directory(folder);
+  chmod(dir.path.c_str(), 0755);
+  chmod(folder.c_str(), 0555);
+  const bool as_root = geteuid() == 0;
+  if (as_root) setfsuid(65534);
+  std::vector<std::string> warnings;
+  {
+    RunRecorder rec(folder, "2.0", SteppingClock(),
+                    [&](const std::string& w) { warnings.push_back(w); });
+    RecordSampleRun(rec);
+    EXPECT_EQ(rec.record().checks.size(), 4u);
   }
+  if (as_root) setfsuid(0);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find(folder.string()), std::string::npos) << warnings[0];
+  EXPECT_EQ(warnings[0].rfind("checkout record not saved: ", 0), 0u) << warnings[0];
+  chmod(folder.c_str(), 0755);
 }
 
 }  // namespace

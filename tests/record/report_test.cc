@@ -15,37 +15,9 @@ namespace kc {
 namespace {
 
 TEST(ReportTest, TextCertificateInAlignedColumns) {
+  // The sample run with one earlier run, as written by hand.
   const std::string expected =
-      "CHECKOUT CERTIFICATE\n"
-      "Model:           2440\n"
-      "Firmware:        V81.1\n"
-      "Serial number:   B010101\n"
-      "Date:            2026-12-06T17:20:05+01:00\n"
-      "Technician:      Tech, A.\n"
-      "Program version: 2.0\n"
-      "Bus:             sim:2440@1, GPIB address 1\n"
-      "Bench sources:   PG 506\n"
-      "Overall verdict: FAIL\n"
-      "\n"
-      "Calibrator signal, 17:20:10 to 17:20:15, completed: PASS\n"
-      "  Item                   Reading  Limits          Verdict\n"
-      "  calibrator amplitude  400.3 mV  396.0 to 404.0  PASS\n"
-      "  Button 1 at \"PRESS ANY BEZEL BUTTON WHEN READY\"\n"
-      "\n"
-      "Sample skew, 17:20:20 to 17:20:25, completed\n"
-      "  Judged by eye: not applicable\n"
-      "\n"
-      "Vertical accuracy, 17:20:30 to 17:20:35, completed: FAIL\n"
-      "  Item         Reading  Limits       Verdict\n"
-      "  CH1 5 V/div    3.3 %  -3.0 to 3.0  FAIL\n"
-      "  CH2 5 V/div   -0.4 %  -3.0 to 3.0  PASS\n"
-      "\n"
-      "Calibrator signal, 17:20:40 to 17:20:45, left with MENU OFF\n"
-      "  Button MENU OFF at \"PRESS ANY BEZEL BUTTON WHEN READY\"\n"
-      "\n"
-      "History of this instrument, 1 earlier run\n"
-      "  Item                  Runs  Lowest    Highest   Previous\n"
-      "  calibrator amplitude     2  400.3 mV  401.0 mV  401.0 mV (2025-06-01)\n";
+      ReadFile(std::string(KC_SOURCE_DIR) + "/tests/transcripts/record/certificate.txt");
   EXPECT_EQ(TextCertificate(SampleCertificate()), expected);
 }
 

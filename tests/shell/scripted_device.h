@@ -1,6 +1,6 @@
 // A device for the shell tests whose answers are set by the test: replies per
 // query in order (then a default), serial-poll bytes in order (then 0), and a
-// service request that stays asserted while `srq` is set.
+// service request that stays asserted.
 #pragma once
 
 #include <deque>
@@ -41,12 +41,11 @@ class ScriptedDevice : public SimDevice {
     return byte;
   }
   void Clear() override { ++clears; }
-  bool RequestingService() const override { return srq; }
+  bool RequestingService() const override { return true; }
 
   std::map<std::string, std::deque<std::string>> replies;
   std::map<std::string, std::string> defaults;
   std::deque<std::uint8_t> poll_bytes;
-  bool srq = true;
   int polls = 0;
   int clears = 0;
   std::vector<std::string> received;

@@ -27,6 +27,14 @@ using Replies = std::map<std::string, Stream>;
 // column `steps`.
 Stream Bar(int steps, int indent, const std::string& text = "PLEASE WAIT ");
 
+// The title screen the menu draws before each page, its pages (page 1 names
+// the position effect check instead of CCD CTE from the 2431L on) and the
+// closing sequence, as the instrument receives them.
+Stream TitleScreen();
+Stream MenuPage(int page, bool position_effect);
+inline const Stream kClosing = {"MESS CLR,9:\"         *** CLOSING PROGRAM ***\"",
+                                "INIT BOTH;CH1 COU:GND,POS:+.5", "VMO CH2;CH2 COU:GND,POS:-.5"};
+
 // Every check by the name the transcripts use ("Calibrator", "TriggerA"...).
 const std::map<std::string, void (*)(MainForm&)>& Checks();
 
@@ -39,7 +47,11 @@ const std::map<std::string, void (*)(MainForm&)>& Checks();
 //   bar STEPS INDENT    the "PLEASE WAIT " bar, a second a step
 //   expect WHAT    afterwards: cell ROW COL VALUE, bells N, event N,
 //                  last-button N, selfcals N, elapsed SECONDS,
-//                  setting NAME = VALUE
+//                  setting NAME = VALUE, line N "TEXT" (screen line N, 1 to
+//                  16, escapes as sent)
+// A verdict case leaves the stream unwritten: its `reply QUERY TEXT` lines
+// answer the query in order (TEXT may be empty), and what it sends is only
+// held to carry no "inf" or "nan".
 struct Transcript {
   std::string check;
   std::string model = "2440";
@@ -51,6 +63,8 @@ struct Transcript {
   // Seconds between message i - 1 and message i, where the file says.
   std::map<std::size_t, double> waits;
   std::vector<std::string> expects;
+  // Replies given by `reply`: the stream is not written out.
+  bool verdict_case = false;
   // Leave at every press from this one (1-based) on; 0: no sweep.
   int leave_sweep = 0;
   // The first thing wrong with the file, with its line number.
@@ -73,6 +87,10 @@ class CheckTest : public ::testing::Test {
   // Runs the transcript and compares the whole stream, its waits and its
   // expectations; then leaves at every press of its sweep.
   void ExpectTranscript(const Transcript& transcript);
+
+  // A close request this many seconds into each run (none when negative); it
+  // runs the closing sequence, as the main window does.
+  double close_after_ = -1;
 
   CheckoutBench& bench() { return *bench_; }
   MainForm& form() { return traced_->form(); }

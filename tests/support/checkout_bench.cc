@@ -4,16 +4,14 @@ namespace kc {
 
 namespace {
 
+// An empty script is still a technician: one that has nothing to do.
 SimRigSetup RigSetup(const BenchOptions& options) {
-  SimRigSetup setup;
-  setup.model = options.model;
-  setup.address = options.address;
-  setup.extra_devices = options.extra_devices;
-  // An empty script is still a technician: one that has nothing to do.
-  setup.operator_script = options.operator_script;
-  setup.faults = options.faults;
-  setup.seed = options.seed;
-  return setup;
+  return {.model = options.model,
+          .address = options.address,
+          .extra_devices = options.extra_devices,
+          .operator_script = options.operator_script,
+          .faults = options.faults,
+          .seed = options.seed};
 }
 
 }  // namespace

@@ -61,9 +61,6 @@ class CheckoutBench {
   TestPlatform& platform() { return platform_; }
   SimBus& bus() { return rig_.bus(); }
   SimScope& scope() { return rig_.scope(); }
-  // The sources and cables beside the oscilloscope, and the hands on them.
-  SourceBench& sources() { return rig_.sources(); }
-  BenchHand& hand() { return rig_.hand(); }
   GpibBinding& gpib() { return *gpib_; }
   InstrumentOps& ops() { return *ops_; }
   MainForm& form() { return *form_; }

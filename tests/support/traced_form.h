@@ -12,6 +12,19 @@
 
 namespace kc {
 
+// The data of every write in a driver trace, in order, each with the time of
+// the write.
+inline std::vector<std::pair<double, std::string>> TraceWrites(const std::string& trace) {
+  std::vector<std::pair<double, std::string>> writes;
+  std::istringstream in(trace);
+  for (std::string line; std::getline(in, line);) {
+    std::size_t data = line.find(" data \"");
+    if (line.find(" ibwrt(") == std::string::npos || data == std::string::npos) continue;
+    writes.emplace_back(std::stod(line), line.substr(data + 7, line.size() - data - 8));
+  }
+  return writes;
+}
+
 // Once it has been used the bench's own window must not talk to the bus any
 // more: the bus reports into the tracer's status cells.
 class TracedForm {
@@ -29,16 +42,7 @@ class TracedForm {
   MainForm& form() { return form_; }
 
   // Every command written, with the time of the write (seconds since midnight).
-  std::vector<std::pair<double, std::string>> Writes() const {
-    std::vector<std::pair<double, std::string>> writes;
-    std::istringstream in(trace_.str());
-    for (std::string line; std::getline(in, line);) {
-      std::size_t data = line.find(" data \"");
-      if (line.find(" ibwrt(") == std::string::npos || data == std::string::npos) continue;
-      writes.emplace_back(std::stod(line), line.substr(data + 7, line.size() - data - 8));
-    }
-    return writes;
-  }
+  std::vector<std::pair<double, std::string>> Writes() const { return TraceWrites(trace_.str()); }
 
  private:
   std::ostringstream trace_;
