@@ -207,9 +207,19 @@ TEST_F(InstrumentOpsTest, FailedReadsGiveTheReadBoxAndNothing) {
   EXPECT_EQ(ops_.GpibErrorFlag, -1);
 }
 
-// Every error code's box on a write: the bus fault suite.
-TEST_F(InstrumentOpsTest, ErrorBoxOnlyWithTheErrBitAndForAFailedRegistration) {
+TEST_F(InstrumentOpsTest, EveryErrorCodeHasItsBox) {
+  Texts expected;
+  for (const GpibErrorText& entry : kGpibErrorTexts) {
+    ops_.GpibErrorFlag = 0;
+    gpib_.ibsta = static_cast<Integer>(gpib::ERR | gpib::CMPL);
+    gpib_.iberr = static_cast<Integer>(entry.iberr);
+    ops_.CheckGpibError();
+    EXPECT_EQ(ops_.GpibErrorFlag, -1) << entry.title;
+    expected.push_back(GpibBox(entry.iberr));
+  }
+  EXPECT_EQ(Boxes(), expected);
   // Without the ERR bit: no box, the flag as it was.
+  platform_.boxes.clear();
   gpib_.ibsta = static_cast<Integer>(gpib::TIMO | gpib::END | gpib::CMPL);
   for (Integer flag : {Integer{-1}, Integer{0}}) {
     ops_.GpibErrorFlag = flag;
