@@ -1,18 +1,28 @@
-// The adapter's command language over the simulated bus, in virtual time:
-// dialogues written out by hand from the Prologix/AR488 command set, one file
-// each under tests/transcripts/adapter:
+// The simulated bench as a host reaches it through the adapter, in virtual
+// time: the adapter's command language, the oscilloscope's commands, events
+// and replies, and the technician's hands at its prompts. Dialogues written
+// out by hand from the Prologix/AR488 command set and the instrument's texts,
+// one file each under tests/transcripts/adapter:
 //   script TOKENS     the technician's script (before anything else)
-//   > BYTES           the host sends (escapes \r, \n, \e for ESC, \xNN, \\)
+//   > BYTES           the host sends (escapes \r, \n, \e for ESC, \xNN and
+//                     \\; a backslash before anything else stays)
 //   < BYTES           all the adapter sent back since the previous "<"
 //   took SECONDS      the last send took that long
-//   pass SECONDS      time passes
+//   pass SECONDS      time passes (and the devices catch up)
 //   new-host          another host connects
-//   event N           the oscilloscope's event register
-//   device PAD TEXT   the next message the device at PAD receives (the
-//                     oscilloscope is at 1, a silent listener at 5)
+//   press N, menu-off a bezel button (0 and 6 are not on the instrument),
+//                     MENU OFF pressed on the oscilloscope
+//   device PAD [TEXT] the next message the device at PAD receives (the
+//                     oscilloscope is at 1, a silent listener at 5); a device
+//                     named here gets these messages and no others
 //   log TEXT          the adapter's log holds TEXT
-// At the end nothing the adapter sent is left unchecked and each device has
-// received its lines and no more.
+//   event N, errors N, selfcals N, acquisitions N   the oscilloscope's counts
+//   next-event T|none when the oscilloscope's own operation ends
+//   setting NAME = [VALUE]   one of its settings
+//   blank-screen      its message lines are all empty
+//   bench TEXT        the bench's cables and sources; hands-idle: the
+//                     technician has done nothing at the prompts
+// At the end nothing the adapter sent is left unchecked.
 #include "sim/adapter_emulator.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +36,9 @@
 #include <string>
 #include <vector>
 
+#include "sim/bench_hand.h"
 #include "sim/script_technician.h"
+#include "sim/sim_bench.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_devices.h"
 #include "sim/sim_scope.h"
@@ -49,6 +61,7 @@ std::string Unescape(const std::string& text) {
       bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
       i += 2;
     } else {
+      if (c != '\\' && c != 'r' && c != 'n' && c != 'e') bytes += '\\';
       bytes += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 'e' ? '\x1b' : c;
     }
   }
@@ -73,6 +86,7 @@ class AdapterEmulatorTest : public ::testing::TestWithParam<std::string> {
     auto listener = std::make_unique<SilentListener>();
     listener_ = listener.get();
     bus_.Attach(5, std::move(listener));
+    hand_ = std::make_unique<BenchHand>(*scope_, bench_);
   }
   ~AdapterEmulatorTest() override { bus_.SetTechnician(nullptr); }
 
@@ -89,6 +103,8 @@ class AdapterEmulatorTest : public ::testing::TestWithParam<std::string> {
   SimBus bus_;
   SimScope* scope_ = nullptr;
   SilentListener* listener_ = nullptr;
+  SourceBench bench_;
+  std::unique_ptr<BenchHand> hand_;
   std::unique_ptr<ScriptTechnician> technician_;
   std::unique_ptr<AdapterEmulator> emulator_;
   std::ostringstream log_;
@@ -98,7 +114,7 @@ class AdapterEmulatorTest : public ::testing::TestWithParam<std::string> {
 TEST_P(AdapterEmulatorTest, RunsAsWritten) {
   std::ifstream file(kDialogues + GetParam() + ".txt");
   ASSERT_TRUE(file) << GetParam();
-  std::map<int, std::vector<std::string>> expected = {{1, {}}, {5, {}}};
+  std::map<int, std::vector<std::string>> expected;
   double sent_at = 0;
   double took = 0;
   int number = 0;
@@ -124,12 +140,39 @@ TEST_P(AdapterEmulatorTest, RunsAsWritten) {
       EXPECT_NEAR(took, std::stod(rest), 0.01);
     } else if (word == "pass") {
       platform_.virtual_clock().Pass(std::stod(rest));
+      emulator_->Tick();
+    } else if (word == "press") {
+      scope_->PressBezel(std::stoi(rest));
+    } else if (word == "menu-off") {
+      scope_->PressMenuOff();
     } else if (word == "new-host") {
       emulator_->NewHost();
     } else if (word == "event") {
       EXPECT_EQ(scope_->event(), std::stoi(rest));
     } else if (word == "device") {
-      expected[std::stoi(rest)].push_back(Unescape(rest.substr(rest.find(' ') + 1)));
+      std::vector<std::string>& messages = expected[std::stoi(rest)];
+      if (rest.find(' ') != std::string::npos)
+        messages.push_back(Unescape(rest.substr(rest.find(' ') + 1)));
+    } else if (word == "errors") {
+      EXPECT_EQ(scope_->errors().size(), std::stoul(rest));
+    } else if (word == "selfcals") {
+      EXPECT_EQ(scope_->selfcals(), std::stoi(rest));
+    } else if (word == "acquisitions") {
+      EXPECT_EQ(scope_->acquisitions(), std::stoi(rest));
+    } else if (word == "next-event") {
+      const std::optional<double> at = scope_->NextEventTime();
+      EXPECT_EQ(at.has_value(), rest != "none");
+      EXPECT_NEAR(at.value_or(0), rest == "none" ? 0 : std::stod(rest), 1e-6);
+    } else if (word == "setting") {
+      const std::size_t equals = rest.find(" =");
+      EXPECT_EQ(scope_->Setting(rest.substr(0, equals)),
+                rest.substr(std::min(rest.size(), equals + 3)));
+    } else if (word == "blank-screen") {
+      EXPECT_EQ(scope_->screen(), std::vector<std::string>(scope_->screen().size()));
+    } else if (word == "bench") {
+      EXPECT_EQ(bench_.Describe(), rest);
+    } else if (word == "hands-idle") {
+      EXPECT_EQ(hand_->log(), std::vector<std::string>{});
     } else if (word == "log") {
       EXPECT_NE(log_.str().find(Unescape(rest)), std::string::npos) << log_.str();
     } else {
@@ -137,8 +180,8 @@ TEST_P(AdapterEmulatorTest, RunsAsWritten) {
     }
   }
   EXPECT_EQ(answer_, "") << "sent back and not checked";
-  EXPECT_EQ(scope_->received(), expected[1]);
-  EXPECT_EQ(listener_->received(), expected[5]);
+  for (const auto& [pad, messages] : expected)
+    EXPECT_EQ(pad == 1 ? scope_->received() : listener_->received(), messages) << pad;
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialogues, AdapterEmulatorTest, ::testing::ValuesIn(DialogueNames()),
