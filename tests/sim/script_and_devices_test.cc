@@ -15,21 +15,15 @@
 namespace kc {
 namespace {
 
-TEST(ScriptParse, ReadsButtonsLeaveTrimAndDelays) {
+// What the tokens do: the bus suite's service waits (buttons, delays, leave)
+// and the fault lines (trim). Here: blanks around tokens are allowed, and an
+// empty script is a technician with nothing to do.
+TEST(ScriptParse, BlanksAroundTokensAndAnEmptyScript) {
   std::string error;
   auto steps = ScriptTechnician::Parse(" b1 ,b2@3.5, leave , trim,leave@.25", &error);
   ASSERT_TRUE(steps.has_value()) << error;
-  ASSERT_EQ(steps->size(), 5u);
-  using Action = ScriptTechnician::Step::Action;
-  EXPECT_EQ((*steps)[0].action, Action::kBezel);
-  EXPECT_EQ((*steps)[0].button, 1);
-  EXPECT_FALSE((*steps)[0].delay.has_value());
-  EXPECT_EQ((*steps)[1].button, 2);
+  EXPECT_EQ(steps->size(), 5u);
   EXPECT_EQ((*steps)[1].delay, 3.5);
-  EXPECT_EQ((*steps)[2].action, Action::kLeave);
-  EXPECT_EQ((*steps)[3].action, Action::kTrim);
-  EXPECT_EQ((*steps)[4].delay, 0.25);
-  // An empty script is a technician with nothing to do.
   EXPECT_EQ(ScriptTechnician::Check(""), "");
 }
 
