@@ -1,16 +1,44 @@
-// The adapter's command language over the simulated bus, in virtual time:
-// what a host sends, what comes back and what the devices receive, written
-// out by hand from the Prologix/AR488 command set.
+// The simulated bench as a host reaches it through the adapter, in virtual
+// time: the adapter's command language, the oscilloscope's commands, events
+// and replies, and the technician's hands at its prompts. Dialogues written
+// out by hand from the Prologix/AR488 command set and the instrument's texts,
+// one file each under tests/transcripts/adapter:
+//   script TOKENS     the technician's script (before anything else)
+//   > BYTES           the host sends (escapes \r, \n, \e for ESC, \xNN and
+//                     \\; a backslash before anything else stays)
+//   < BYTES           all the adapter sent back since the previous "<"
+//   took SECONDS      the last send took that long
+//   pass SECONDS      time passes (and the devices catch up)
+//   new-host          another host connects
+//   press N, menu-off a bezel button (0 and 6 are not on the instrument),
+//                     MENU OFF pressed on the oscilloscope
+//   device PAD [TEXT] the next message the device at PAD receives (the
+//                     oscilloscope is at 1, a silent listener at 5); a device
+//                     named here gets these messages and no others
+//   log TEXT          the adapter's log holds TEXT
+//   event N, errors N, selfcals N, acquisitions N   the oscilloscope's counts
+//   next-event T|none when the oscilloscope's own operation ends
+//   setting NAME = [VALUE]   one of its settings
+//   blank-screen      its message lines are all empty
+//   bench TEXT        the bench's cables and sources; hands-idle: the
+//                     technician has done nothing at the prompts
+// At the end nothing the adapter sent is left unchecked.
 #include "sim/adapter_emulator.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "sim/bench_hand.h"
 #include "sim/script_technician.h"
+#include "sim/sim_bench.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_devices.h"
 #include "sim/sim_scope.h"
@@ -19,12 +47,37 @@
 namespace kc {
 namespace {
 
-const std::string kVersionLine = "AR488 GPIB controller, ver. 0.53.04, 13/04/2025\r\n";
-const std::string kUnrecognized = "Unrecognized command\r\n";
-const std::string kInvalid = "Invalid parameter\r\n";
-const std::string kMissing = "Missing parameter\r\n";
+const std::string kDialogues = std::string(KC_SOURCE_DIR) + "/tests/transcripts/adapter/";
 
-class AdapterEmulatorTest : public ::testing::Test {
+std::string Unescape(const std::string& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      bytes += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    if (c == 'x' && i + 2 < text.size()) {
+      bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      if (c != '\\' && c != 'r' && c != 'n' && c != 'e') bytes += '\\';
+      bytes += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 'e' ? '\x1b' : c;
+    }
+  }
+  return bytes;
+}
+
+std::vector<std::string> DialogueNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(kDialogues)) {
+    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class AdapterEmulatorTest : public ::testing::TestWithParam<std::string> {
  protected:
   AdapterEmulatorTest() : bus_(platform_) {
     auto scope = std::make_unique<SimScope>("2440", platform_.clock());
@@ -33,190 +86,110 @@ class AdapterEmulatorTest : public ::testing::Test {
     auto listener = std::make_unique<SilentListener>();
     listener_ = listener.get();
     bus_.Attach(5, std::move(listener));
+    hand_ = std::make_unique<BenchHand>(*scope_, bench_);
   }
   ~AdapterEmulatorTest() override { bus_.SetTechnician(nullptr); }
 
   // The adapter with a technician playing `script`.
-  void Start(const std::string& script = "") {
+  void Start(const std::string& script) {
     technician_ = std::make_unique<ScriptTechnician>(*scope_, platform_.clock(), script);
     bus_.SetTechnician(technician_.get());
     emulator_ = std::make_unique<AdapterEmulator>(bus_, platform_, technician_.get(), &log_);
     emulator_->SetSink([this](std::string_view bytes) { answer_ += bytes; });
   }
-
-  // What the adapter sends back for `bytes`.
-  std::string Say(const std::string& bytes) {
-    answer_.clear();
-    emulator_->Receive(bytes);
-    return answer_;
-  }
-
   double Now() { return platform_.clock().Elapsed(); }
 
   TestPlatform platform_;
   SimBus bus_;
   SimScope* scope_ = nullptr;
   SilentListener* listener_ = nullptr;
+  SourceBench bench_;
+  std::unique_ptr<BenchHand> hand_;
   std::unique_ptr<ScriptTechnician> technician_;
   std::unique_ptr<AdapterEmulator> emulator_;
   std::ostringstream log_;
   std::string answer_;
 };
 
-TEST_F(AdapterEmulatorTest, SettingsAreSetQuietlyAndPrintedWhenAsked) {
-  Start();
-  EXPECT_EQ(Say("++ver\n"), kVersionLine);
-  // As the adapters come up.
-  EXPECT_EQ(Say("++mode\n++addr\n++auto\n++eoi\n++eos\n++eot_enable\n++eot_char\n++read_tmo_ms\n"),
-            "1\r\n1\r\n0\r\n1\r\n0\r\n0\r\n0\r\n1200\r\n");
-  // A host's set-up, lines ended by CR LF.
-  EXPECT_EQ(Say("++mode 1\r\n++addr 7 96\r\n++auto 2\r\n++eoi 0\r\n++eos 3\r\n++eot_enable 1\r\n"
-                "++eot_char 10\r\n++read_tmo_ms 500\r\n"),
-            "");
-  EXPECT_EQ(Say("++mode\r++addr\r++auto\r++eoi\r++eos\r++eot_enable\r++eot_char\r++read_tmo_ms\r"),
-            "1\r\n7 96\r\n2\r\n0\r\n3\r\n1\r\n10\r\n500\r\n");
-  // A reset brings the first settings back.
-  EXPECT_EQ(Say("++rst\n++addr\n++eos\n++read_tmo_ms\n"), "1\r\n0\r\n1200\r\n");
-  // Commands that change nothing here are taken without a word.
-  EXPECT_EQ(Say("++loc\n++llo\n++trg\n++savecfg 0\n"), "");
+TEST_P(AdapterEmulatorTest, RunsAsWritten) {
+  std::ifstream file(kDialogues + GetParam() + ".txt");
+  ASSERT_TRUE(file) << GetParam();
+  std::map<int, std::vector<std::string>> expected;
+  double sent_at = 0;
+  double took = 0;
+  int number = 0;
+  for (std::string line; std::getline(file, line);) {
+    SCOPED_TRACE(GetParam() + ".txt:" + std::to_string(++number));
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t blank = line.find(' ');
+    const std::string word = line.substr(0, blank);
+    const std::string rest = blank == std::string::npos ? "" : line.substr(blank + 1);
+    if (word == "script") {
+      Start(rest);
+      continue;
+    }
+    if (!emulator_) Start("");
+    if (word == ">") {
+      sent_at = Now();
+      emulator_->Receive(Unescape(rest));
+      took = Now() - sent_at;
+    } else if (word == "<") {
+      EXPECT_EQ(answer_, Unescape(rest));
+      answer_.clear();
+    } else if (word == "took") {
+      EXPECT_NEAR(took, std::stod(rest), 0.01);
+    } else if (word == "pass") {
+      platform_.virtual_clock().Pass(std::stod(rest));
+      emulator_->Tick();
+    } else if (word == "press") {
+      scope_->PressBezel(std::stoi(rest));
+    } else if (word == "menu-off") {
+      scope_->PressMenuOff();
+    } else if (word == "new-host") {
+      emulator_->NewHost();
+    } else if (word == "event") {
+      EXPECT_EQ(scope_->event(), std::stoi(rest));
+    } else if (word == "device") {
+      std::vector<std::string>& messages = expected[std::stoi(rest)];
+      if (rest.find(' ') != std::string::npos)
+        messages.push_back(Unescape(rest.substr(rest.find(' ') + 1)));
+    } else if (word == "errors") {
+      EXPECT_EQ(scope_->errors().size(), std::stoul(rest));
+    } else if (word == "selfcals") {
+      EXPECT_EQ(scope_->selfcals(), std::stoi(rest));
+    } else if (word == "acquisitions") {
+      EXPECT_EQ(scope_->acquisitions(), std::stoi(rest));
+    } else if (word == "next-event") {
+      const std::optional<double> at = scope_->NextEventTime();
+      EXPECT_EQ(at.has_value(), rest != "none");
+      EXPECT_NEAR(at.value_or(0), rest == "none" ? 0 : std::stod(rest), 1e-6);
+    } else if (word == "setting") {
+      const std::size_t equals = rest.find(" =");
+      EXPECT_EQ(scope_->Setting(rest.substr(0, equals)),
+                rest.substr(std::min(rest.size(), equals + 3)));
+    } else if (word == "blank-screen") {
+      EXPECT_EQ(scope_->screen(), std::vector<std::string>(scope_->screen().size()));
+    } else if (word == "bench") {
+      EXPECT_EQ(bench_.Describe(), rest);
+    } else if (word == "hands-idle") {
+      EXPECT_EQ(hand_->log(), std::vector<std::string>{});
+    } else if (word == "log") {
+      EXPECT_NE(log_.str().find(Unescape(rest)), std::string::npos) << log_.str();
+    } else {
+      ADD_FAILURE() << "unknown line: " << line;
+    }
+  }
+  EXPECT_EQ(answer_, "") << "sent back and not checked";
+  for (const auto& [pad, messages] : expected)
+    EXPECT_EQ(pad == 1 ? scope_->received() : listener_->received(), messages) << pad;
 }
 
-TEST_F(AdapterEmulatorTest, ErrorLinesForUnknownCommandsAndBadValues) {
-  Start();
-  EXPECT_EQ(Say("++bogus\n++\n++help\n++status\n"),
-            kUnrecognized + kUnrecognized + kUnrecognized + kUnrecognized);
-  EXPECT_EQ(Say("++addr 31\n++addr x\n++addr 5 95\n++addr 5 127\n++eos 4\n++eoi 2\n"
-                "++read_tmo_ms 0\n++read_tmo_ms 32001\n++eot_char 256\n++mode 0\n"
-                "++spoll 40\n++read 300\n++auto -1\n++fndl 0\n"),
-            kInvalid + kInvalid + kInvalid + kInvalid + kInvalid + kInvalid + kInvalid + kInvalid +
-                kInvalid + kInvalid + kInvalid + kInvalid + kInvalid + kInvalid);
-  EXPECT_EQ(Say("++fndl\n"), kMissing);
-  // Nothing was changed by the bad values.
-  EXPECT_EQ(Say("++addr\n++eos\n++eoi\n++read_tmo_ms\n++eot_char\n"),
-            "1\r\n0\r\n1\r\n1200\r\n0\r\n");
-  // The largest read time-out an AR488 takes.
-  EXPECT_EQ(Say("++read_tmo_ms 32000\n++read_tmo_ms\n"), "32000\r\n");
-}
-
-TEST_F(AdapterEmulatorTest, DataLinesReachTheAddressedDeviceUnescapedAsOneMessage) {
-  Start();
-  Say("++addr 5\n++eos 3\n");
-  // ESC before CR, LF, ESC and '+' makes them data; an unescaped CR or LF
-  // ends the line.
-  EXPECT_EQ(Say("a\x1b\rb\x1b\nc\x1b\x1b"
-                "d\x1b+e\n"),
-            "");
-  // A line that starts with an escaped '+' is data, not a command.
-  EXPECT_EQ(Say("\x1b+\x1b+ver\r\n"), "");
-  // A line may arrive in pieces.
-  Say("MESS 1:");
-  Say("\"PIECES\"");
-  Say("\r\n");
-  // The terminator of ++eos is added to each message.
-  Say("++eos 0\nCRLF\n++eos 1\nCR\n++eos 2\nLF\n");
-  EXPECT_EQ(listener_->received(),
-            (std::vector<std::string>{"a\rb\nc\x1b"
-                                      "d+e",
-                                      "++ver", "MESS 1:\"PIECES\"", "CRLF\r\n", "CR\r", "LF\n"}));
-  // The other address got nothing; one without a device drops the data.
-  EXPECT_TRUE(scope_->received().empty());
-  Say("++addr 9\n++eos 3\nLOST\n");
-  EXPECT_NE(log_.str().find("write 9 no listener \"LOST\"\n"), std::string::npos) << log_.str();
-}
-
-TEST_F(AdapterEmulatorTest, ReadsTakeTheReplyToItsEndAndAddTheEndCharacter) {
-  Start();
-  Say("++eos 3\n");
-  const std::string identity = "ID AB/2440,V81.1\n";
-  EXPECT_EQ(Say("ID?\n"), "");
-  EXPECT_EQ(Say("++read eoi\n"), identity);
-  Say("++eot_enable 1\n++eot_char 4\nID?\n");
-  EXPECT_EQ(Say("++read eoi\n"), identity + "\x04");
-  Say("ID?\n");
-  EXPECT_EQ(Say("++read 10\n"), identity + "\x04");
-  Say("ID?\n");
-  EXPECT_EQ(Say("++read\n"), identity + "\x04");
-
-  // Read after write: after every line, or after a line with '?'.
-  Say("++eot_enable 0\n++auto 1\n");
-  EXPECT_EQ(Say("ID?\n"), identity);
-  Say("++auto 2\n");
-  EXPECT_EQ(Say("ID?\n"), identity);
-
-  // Nothing to say: the read time-out passes and nothing is sent.
-  Say("++auto 0\n++read_tmo_ms 300\n");
-  double before = Now();
-  EXPECT_EQ(Say("++read eoi\n"), "");
-  EXPECT_NEAR(Now() - before, 0.3, 0.01);
-  Say("++read_tmo_ms 3000\n");
-  before = Now();
-  EXPECT_EQ(Say("++read eoi\n"), "");
-  EXPECT_NEAR(Now() - before, 3.0, 0.01);
-
-  EXPECT_EQ(log_.str().find("read 1 timed out\nread 1 timed out\n"), log_.str().size() - 34);
-}
-
-TEST_F(AdapterEmulatorTest, TheTechnicianActsWhenTheHostLooksAtTheServiceRequestLine) {
-  // b2 at the first look; b3 on its own 2 s after it.
-  Start("b2,b3@2");
-  EXPECT_EQ(Say("++srq\n"), "1\r\n");
-  EXPECT_EQ(scope_->event(), 451);
-  EXPECT_EQ(Say("++spoll\n"), "65\r\n");
-  // A timed step is due later: a look does not hurry it.
-  EXPECT_EQ(Say("++srq\n++srq\n"), "0\r\n0\r\n");
-  platform_.virtual_clock().Pass(2.0);
-  EXPECT_EQ(Say("++srq\n"), "1\r\n");
-  EXPECT_EQ(scope_->event(), 452);
-  EXPECT_EQ(Say("++spoll 1\n"), "65\r\n");
-  // The script is used up: the line stays low and that is noted once.
-  EXPECT_EQ(Say("++srq\n++srq\n"), "0\r\n0\r\n");
-
-  // Polls of a device that answers with 0 and of an empty address, which
-  // costs the read time-out and prints nothing.
-  Say("++read_tmo_ms 100\n");
-  EXPECT_EQ(Say("++spoll 5\n"), "0\r\n");
-  double before = Now();
-  EXPECT_EQ(Say("++spoll 9\n"), "");
-  EXPECT_NEAR(Now() - before, 0.1, 0.01);
-  EXPECT_EQ(Say("++addr\n"), "1\r\n");  // ++spoll N leaves the address as it was
-
-  EXPECT_EQ(log_.str(),
-            "spoll 1 65\n"
-            "spoll 1 65\n"
-            "# the technician's script has run out\n"
-            "spoll 5 0\n"
-            "spoll 9 timed out\n");
-}
-
-TEST_F(AdapterEmulatorTest, ListenerSearchClearsAndRemoteEnable) {
-  Start();
-  EXPECT_EQ(Say("++fndl all\n"), "1,5\r\n");
-  EXPECT_EQ(Say("++fndl 5 9 1\n"), "5,1\r\n");
-  EXPECT_EQ(Say("++fndl 9\n"), "\r\n");
-  EXPECT_EQ(Say("++findlstn\n"), "1 5 \r\n");
-  EXPECT_EQ(Say("++findlstn 9 10\n"), "\r\n");
-  EXPECT_EQ(Say("++ifc\n++clr\n++addr 5\n++clr\n++addr 9\n++clr\n++dcl\n++ren 0\n++ren\n++ren 1\n"),
-            "0\r\n");
-  EXPECT_NE(
-      log_.str().find("ifc\nclear 1\nclear 5\nclear 9 no listener\nclear all\nren 0\nren 1\n"),
-      std::string::npos)
-      << log_.str();
-}
-
-TEST_F(AdapterEmulatorTest, ANewHostStartsWithAFreshLine) {
-  Start();
-  Say("++addr 5\n++eos 3\n");
-  Say("HALF A LI");
-  emulator_->NewHost();
-  Say("NE\n");
-  // A pending escape goes with the old host too.
-  Say("X\x1b");
-  emulator_->NewHost();
-  Say("\nY\n");
-  EXPECT_EQ(listener_->received(), (std::vector<std::string>{"NE", "Y"}));
-  // Settings stay, as in an adapter that keeps running.
-  EXPECT_EQ(Say("++addr\n++eos\n"), "5\r\n3\r\n");
-}
+INSTANTIATE_TEST_SUITE_P(Dialogues, AdapterEmulatorTest, ::testing::ValuesIn(DialogueNames()),
+                         [](const ::testing::TestParamInfo<std::string>& case_info) {
+                           std::string name = case_info.param;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace kc

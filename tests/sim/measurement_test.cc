@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
-#include <numbers>
 #include <string>
 #include <vector>
 
@@ -57,7 +56,6 @@ class MeasurementTest : public ::testing::Test {
     return *reply;
   }
   double Number(const std::string& query) { return std::stod(Ask(query)); }
-  double PeakToPeakLevels() { return Number("MAX?") - Number("MINI?"); }
 
   VirtualClock clock_;
   SourceBench bench_;
@@ -91,66 +89,6 @@ TEST_F(MeasurementTest, CursorsReadTheSquareWaveAsTheCalibratorCheckSetsThemUp) 
   // phases the square wave is its mean, and the cursors read close to nothing.
   scope_->Write("HOR POS:512;CURS TPOS:ONE:387,TPOS:TWO:637;ATR LEV:2");
   EXPECT_LT(std::fabs(Number("CURS?DISP:VAL")), 0.5 / 3);
-
-  // The calibrator at 0.5 ms/div: 200 points per period, cursors 50 points
-  // either side of the edge. Its amplitude is the instrument's own.
-  Build([] {
-    InstrumentTraits traits = Ideal();
-    traits.calibrator_volts = 0.4012;
-    return traits;
-  }());
-  bench_.Connect(BenchSource::kCalibrator, {BenchInput::kCh1});
-  scope_->Write("VMO CH1;HOR ASEC:.5E-3;ACQ MOD:AVG;ATR LEV:0.2;CH1 POS:-2");
-  scope_->Write("CURS FUN:V.T;CURS TPOS:ONE:462,TPOS:TWO:562");
-  EXPECT_EQ(Ask("CURS?DISP:VAL"), "0.4012");
-}
-
-TEST_F(MeasurementTest, GainErrorsShowInTheVerticalAccuracySetUpOnTheChannelShown) {
-  InstrumentTraits traits = Ideal();
-  traits.channel[0].gain_error = 2;
-  traits.channel[1].setting_gain_errors = {{0.005, -3}};
-  Build(traits);
-  bench_.SetAmplitude(BenchSource::kStandardAmplitude, 0.01);
-  bench_.Connect(BenchSource::kStandardAmplitude, {BenchInput::kCh1, BenchInput::kCh2});
-  scope_->Write("VMO CH1;CH1 POS:-2.5,VOL:0.002;CH2 POS:-2.5,VOL:.002;HOR ASEC:5E-5");
-  scope_->Write("ATR LEV:0.008;ACQ MOD:AVG;CURS FUN:V.T");
-  // Default cursors 412 and 612 straddle the edge at 512.
-  EXPECT_EQ(Ask("CURS?DISP:VAL"), "0.0102");
-  scope_->Write("VMO CH2,CH1:OFF");
-  EXPECT_EQ(Ask("CURS?DISP:VAL"), "0.01");
-  // Only CH2's 5 mV/div setting is 3 % low.
-  bench_.SetAmplitude(BenchSource::kStandardAmplitude, 0.02);
-  scope_->Write("CH1 VOL:5E-3;CH2 VOL:5E-3;ATR LEV:0.016");
-  EXPECT_EQ(Ask("CURS?DISP:VAL"), "0.0194");
-}
-
-TEST_F(MeasurementTest, AveragingReducesTheNoise) {
-  InstrumentTraits traits = Ideal();
-  traits.noise_levels = 2;
-  Build(traits, 42);
-  bench_.SetAmplitude(BenchSource::kStandardAmplitude, 0.5);
-  bench_.Connect(BenchSource::kStandardAmplitude, {BenchInput::kCh1});
-  scope_->Write("VMO CH1;HOR ASEC:.1E-3;ATR LEV:0.25;CH1 POS:-2.5;CURS FUN:V.T");
-  scope_->Write("CURS TPOS:ONE:387,TPOS:TWO:637");
-  auto spread = [this] {
-    double sum = 0;
-    double squares = 0;
-    const int n = 200;
-    for (int i = 0; i < n; ++i) {
-      double volts = Number("CURS?DISP:VAL");
-      sum += volts;
-      squares += volts * volts;
-    }
-    double mean = sum / n;
-    return std::sqrt(squares / n - mean * mean);
-  };
-  // One acquisition: the difference of two points, each with 2 levels of
-  // noise (8 mV at 4 mV a level), about 11 mV; 64 averages an eighth of it.
-  double single = spread();
-  scope_->Write("ACQ MOD:AVG,NUMAV:64");
-  double averaged = spread();
-  EXPECT_NEAR(single, 0.0113, 0.002);
-  EXPECT_NEAR(averaged, single / 8, 0.0005);
 }
 
 TEST_F(MeasurementTest, LookingAtTheTraceDoesNotChangeTheReadingsOfASeededRun) {
@@ -207,56 +145,6 @@ TEST_F(MeasurementTest, ExtremesAreWholeLevelsTwentyFivePerDivisionWithinStartAn
   scope_->Write("START 700;STOP 100");
   EXPECT_EQ(Ask("MAX?"), "50");
   EXPECT_EQ(Ask("MINI?"), "0");
-}
-
-// Every characteristic of a set of traits but the per-setting gains, in
-// order: calibrator, tail, noise, setting span, then gain, drift, bandwidth,
-// delay and linearity of each channel.
-std::vector<double> Characteristics(const InstrumentTraits& t) {
-  std::vector<double> all = {t.calibrator_volts, t.ccd_tail, t.noise_levels, t.setting_error_span};
-  for (const ChannelTraits& c : t.channel) {
-    all.insert(all.end(), {c.gain_error, c.drift, c.bandwidth, c.delay, c.ccd_linearity});
-  }
-  return all;
-}
-
-TEST(Faults, EachFaultChangesExactlyItsCharacteristic) {
-  struct Case {
-    const char* text;
-    std::size_t index;
-    double value;
-  };
-  const Case cases[] = {
-      {"calibrator=2", 0, 0.408},
-      {"ccd-cte=7", 1, 7},
-      {"noise=3", 2, 3},
-      {"ch1-gain=3", 4, 3},
-      {"ch2-gain=-2.5", 9, -2.5},
-      {"ch1-bandwidth=120", 6, 120e6},
-      {"ch2-bandwidth=250", 11, 250e6},
-      {"ch1-ccd-linearity=90", 8, 90},
-      {"ch2-ccd-linearity=91", 13, 91},
-  };
-  for (const Case& c : cases) {
-    std::vector<double> expected = Characteristics(HealthyTraits("2432"));
-    expected[c.index] = c.value;
-    const InstrumentTraits faulty = TraitsWithFaults("2432", {c.text});
-    const std::vector<double> got = Characteristics(faulty);
-    ASSERT_EQ(got.size(), expected.size());
-    for (std::size_t i = 0; i < got.size(); ++i) EXPECT_DOUBLE_EQ(got[i], expected[i]) << c.text;
-    EXPECT_TRUE(faulty.channel[0].setting_gain_errors.empty() &&
-                faulty.channel[1].setting_gain_errors.empty());
-  }
-  // The mismatch is a delay between the channels: 2 sin(pi f d) at 50 MHz.
-  InstrumentTraits mismatched = TraitsWithFaults("2432", {"hf-mismatch=10"});
-  EXPECT_NEAR(2 * std::sin(std::numbers::pi * 50e6 *
-                           (mismatched.channel[1].delay - mismatched.channel[0].delay)),
-              0.10, 1e-12);
-  // One setting only.
-  InstrumentTraits one = TraitsWithFaults("2432", {"ch1-gain@5E-3=4"});
-  EXPECT_EQ(one.channel[0].setting_gain_errors,
-            (std::vector<std::pair<double, double>>{{0.005, 4}}));
-  EXPECT_DOUBLE_EQ(one.channel[0].gain_error, 0);
 }
 
 // The command line's unknown names and bad numbers are tested end to end;

@@ -15,21 +15,15 @@
 namespace kc {
 namespace {
 
-TEST(ScriptParse, ReadsButtonsLeaveTrimAndDelays) {
+// What the tokens do: the bus suite's service waits (buttons, delays, leave)
+// and the fault lines (trim). Here: blanks around tokens are allowed, and an
+// empty script is a technician with nothing to do.
+TEST(ScriptParse, BlanksAroundTokensAndAnEmptyScript) {
   std::string error;
   auto steps = ScriptTechnician::Parse(" b1 ,b2@3.5, leave , trim,leave@.25", &error);
   ASSERT_TRUE(steps.has_value()) << error;
-  ASSERT_EQ(steps->size(), 5u);
-  using Action = ScriptTechnician::Step::Action;
-  EXPECT_EQ((*steps)[0].action, Action::kBezel);
-  EXPECT_EQ((*steps)[0].button, 1);
-  EXPECT_FALSE((*steps)[0].delay.has_value());
-  EXPECT_EQ((*steps)[1].button, 2);
+  EXPECT_EQ(steps->size(), 5u);
   EXPECT_EQ((*steps)[1].delay, 3.5);
-  EXPECT_EQ((*steps)[2].action, Action::kLeave);
-  EXPECT_EQ((*steps)[3].action, Action::kTrim);
-  EXPECT_EQ((*steps)[4].delay, 0.25);
-  // An empty script is a technician with nothing to do.
   EXPECT_EQ(ScriptTechnician::Check(""), "");
 }
 
@@ -76,29 +70,19 @@ TEST(ScriptTechnician, AProgramThatOnlyPollsEndsTheRunInsteadOfPollingForEver) {
   EXPECT_EQ(CheckoutBench(Script("b1,b1,b1@3,b1,b1@3,b5")).Run(), kExitClosed);
 }
 
-TEST(DeviceSpec, ReadsTheThreeKinds) {
+// Silent listeners and further oscilloscopes are made on the bus of the
+// start-up and gateway suites; here the identity, which keeps its comma.
+TEST(DeviceSpec, AnIdentityDeviceAnswersIdOnly) {
   std::string error;
   VirtualClock clock;
-  // The identity keeps its comma.
   auto id = ParseDeviceSpec("11=id:AB/2430,V1", &error);
   ASSERT_TRUE(id.has_value()) << error;
   EXPECT_EQ(id->address, 11);
-  EXPECT_EQ(id->kind, DeviceSpec::Kind::kId);
   auto device = MakeDevice(*id, clock);
   device->Write("ID?");
   EXPECT_EQ(device->Talk(), "AB/2430,V1\n");
   device->Write("EVE?");
   EXPECT_EQ(device->Talk(), std::nullopt);
-
-  auto scope = ParseDeviceSpec("9=scope:2430A", &error);
-  ASSERT_TRUE(scope.has_value()) << error;
-  auto made = MakeDevice(*scope, clock);
-  ASSERT_NE(dynamic_cast<SimScope*>(made.get()), nullptr);
-  EXPECT_EQ(dynamic_cast<SimScope*>(made.get())->model(), "2430A");
-  auto silent = ParseDeviceSpec("5=silent", &error);
-  ASSERT_TRUE(silent.has_value()) << error;
-  EXPECT_EQ(silent->address, 5);
-  EXPECT_NE(dynamic_cast<SilentListener*>(MakeDevice(*silent, clock).get()), nullptr);
 }
 
 TEST(DeviceSpec, BadDescriptionsAreExplained) {

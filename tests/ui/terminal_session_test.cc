@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -39,12 +38,8 @@ std::string Shell(const std::string& command) {
   return output;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-// Polls `ready` until it holds or twenty seconds have passed.
+// Polls `ready` until it holds or twenty seconds have passed (each look at
+// the screen starts tmux: no quicker than every 50 ms).
 bool Eventually(const std::function<bool()>& ready) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!ready()) {
@@ -56,14 +51,8 @@ bool Eventually(const std::function<bool()>& ready) {
 
 class TmuxSession {
  public:
-  TmuxSession() : socket_("kc_ui_" + std::to_string(getpid()) + "_" + std::to_string(count_++)) {
-    char dir[] = "/tmp/kc_ui_XXXXXX";
-    if (mkdtemp(dir) != nullptr) dir_ = dir;
-  }
-  ~TmuxSession() {
-    Tmux("kill-server 2>/dev/null");
-    if (!dir_.empty()) Shell("rm -rf " + Quote(dir_));
-  }
+  TmuxSession() : socket_("kc_ui_" + std::to_string(getpid()) + "_" + std::to_string(count_++)) {}
+  ~TmuxSession() { Tmux("kill-server 2>/dev/null"); }
 
   std::string Tmux(const std::string& arguments) {
     return Shell("env -u TMUX tmux -L " + socket_ + " -f /dev/null " + arguments);
@@ -73,7 +62,7 @@ class TmuxSession {
   void Start(const std::string& name, const std::vector<std::string>& command) {
     std::string line = "trap '' INT; LC_ALL=C.UTF-8";
     for (const std::string& word : command) line += " " + Quote(word);
-    line += "; echo $? >" + Quote(dir_ + "/" + name + ".status");
+    line += "; echo $? >" + Quote(dir_.Path(name + ".status"));
     Tmux("new-session -d -s " + name + " -x 120 -y 40 " + Quote(line) +
          " \\; set-option -wg remain-on-exit on");
   }
@@ -101,15 +90,15 @@ class TmuxSession {
   // The program's exit status once it has ended; nullopt while it runs.
   std::optional<int> WaitExit() {
     int status = -1;
-    Eventually([&] { return static_cast<bool>(std::ifstream(dir_ + "/kc.status") >> status); });
+    Eventually([&] { return static_cast<bool>(std::ifstream(dir_.Path("kc.status")) >> status); });
     return status < 0 ? std::nullopt : std::optional<int>(status);
   }
-  const std::string& dir() const { return dir_; }
+  const harness::ScratchDir& dir() const { return dir_; }
 
  private:
   static inline int count_ = 0;
   std::string socket_;
-  std::string dir_;
+  harness::ScratchDir dir_;
 };
 
 // Row and column (characters) of `text` on a captured screen.
@@ -148,23 +137,6 @@ class TerminalSessionTest : public ::testing::Test {
   std::string binary_;
   TmuxSession session_;
 };
-
-TEST_F(TerminalSessionTest, CaptionHintTitleScreenAndPageLabels) {
-  StartAtMenu({"--bus", "sim:2430A@7"});
-  std::string screen = session_.Screen();
-  EXPECT_EQ(screen.rfind(" Kalventa Checkout, v2.0", 0), 0u) << screen;
-  EXPECT_NE(screen.find("Use the Bezel Buttons of the 2430A on GPIB address 7"), std::string::npos);
-  EXPECT_NE(screen.find("2430A DIGITAL STORAGE OSCILLOSCOPE"), std::string::npos) << screen;
-  EXPECT_NE(screen.find("1-5 bezel buttons"), std::string::npos);
-  // The title screen above the labels, the labels on the two lowest lines.
-  auto title = Locate(screen, "KALVENTA CHECKOUT");
-  auto upper = Locate(screen, "ATTEN   CCD     SAMPL   PAGE    QUIT");
-  auto buttons = Locate(screen, "[ 1 ]   [ 2 ]   [ 3 ]   [ 4 ]   [ 5 ]   [MENU OFF]");
-  ASSERT_TRUE(title && upper && buttons) << screen;
-  EXPECT_LT(title->first, upper->first);
-  EXPECT_EQ(Locate(screen, "COMP    CTE")->first, upper->first + 1);
-  EXPECT_EQ(buttons->first, upper->first + 2);
-}
 
 TEST_F(TerminalSessionTest, KeysAndClicksRunACheckToItsResultAndBackThenMenuOffTwiceEnds) {
   StartAtMenu({"--bus", "sim", "--virtual-time"});
@@ -230,13 +202,14 @@ TEST_F(TerminalSessionTest, CtrlCAndAVanishedTerminalRunTheClosingSequence) {
   for (bool hang_up : {false, true}) {
     SCOPED_TRACE(hang_up ? "terminal gone" : "Ctrl-C");
     TmuxSession session;
-    const std::string trace = session.dir() + "/trace";
+    const std::string trace = session.dir().Path("trace");
     session.Start("kc", {binary_, "--no-record", "--bus", "sim", "--trace", trace});
     ASSERT_TRUE(session.WaitFor("SKEW    TWO")) << session.Screen();
     session.Tmux(hang_up ? "kill-server" : "send-keys -t kc C-c");
-    ASSERT_TRUE(Eventually(
-        [&] { return ReadFile(trace).find("VMO CH2;CH2 COU:GND,POS:-.5") != std::string::npos; }));
-    const std::string written = ReadFile(trace);
+    ASSERT_TRUE(Eventually([&] {
+      return harness::ReadFile(trace).find("VMO CH2;CH2 COU:GND,POS:-.5") != std::string::npos;
+    }));
+    const std::string written = harness::ReadFile(trace);
     std::size_t notice = written.find("*** CLOSING PROGRAM ***");
     ASSERT_NE(notice, std::string::npos) << written;
     EXPECT_LT(notice, written.find("INIT BOTH;CH1 COU:GND,POS:+.5"));
