@@ -2,7 +2,7 @@
 // time: the adapter's command language, the oscilloscope's commands, events
 // and replies, and the technician's hands at its prompts. Dialogues written
 // out by hand from the Prologix/AR488 command set and the instrument's texts,
-// one file each under tests/transcripts/adapter:
+// one file each under tests/transcripts/emulator:
 //   script TOKENS     the technician's script (before anything else)
 //   > BYTES           the host sends (escapes \r, \n, \e for ESC, \xNN and
 //                     \\; a backslash before anything else stays)
@@ -47,7 +47,7 @@
 namespace kc {
 namespace {
 
-const std::string kDialogues = std::string(KC_SOURCE_DIR) + "/tests/transcripts/adapter/";
+const std::string kDialogues = std::string(KC_SOURCE_DIR) + "/tests/transcripts/emulator/";
 
 std::string Unescape(const std::string& text) {
   std::string bytes;

@@ -1,6 +1,6 @@
 // The technician's hands: an instruction on the simulated oscilloscope's
 // screen is done once while it is shown. (Which prompts lead to which cables
-// and settings: the dialogues under tests/transcripts/adapter.)
+// and settings: the dialogues under tests/transcripts/emulator.)
 #include "sim/bench_hand.h"
 
 #include <gtest/gtest.h>
