@@ -40,6 +40,7 @@
 #include "link/linux_gpib_driver.h"
 #include "link/prologix_driver.h"
 #include "link_real/scripted_adapter.h"
+#include "support/dialogue_files.h"
 #include "support/test_platform.h"
 
 namespace kc {
@@ -64,10 +65,7 @@ const std::map<std::string, int> kTimeouts = {
 std::vector<std::string> Dialogues() {
   std::vector<std::string> names;
   for (const std::string folder : {"adapter/", "linux-gpib/"})
-    for (const auto& entry : std::filesystem::directory_iterator(kDir + folder))
-      if (entry.path().extension() == ".txt")
-        names.push_back(folder + entry.path().stem().string());
-  std::sort(names.begin(), names.end());
+    for (const std::string& name : harness::DialogueNames(folder)) names.push_back(folder + name);
   return names;
 }
 
@@ -220,7 +218,7 @@ class DriverDialogueTest : public ::testing::TestWithParam<std::string> {
       driver_->ibrsp(descriptor(), &poll);
     } else if (name == "ibwrt") {
       int ud = descriptor();
-      const std::string bytes = ScriptedAdapter::Decode(Rest(Rest(text.substr(0, arrow))));
+      const std::string bytes = harness::DialogueBytes(Rest(Rest(text.substr(0, arrow))));
       driver_->ibwrt(ud, bytes.data(), static_cast<long>(bytes.size()));
     } else if (name == "ibrd") {
       int ud = descriptor();
@@ -260,7 +258,7 @@ class DriverDialogueTest : public ::testing::TestWithParam<std::string> {
       if (word == "data") {
         std::string bytes;
         std::getline(outcome, bytes);
-        EXPECT_EQ(data, ScriptedAdapter::Decode(bytes.empty() ? "" : bytes.substr(1)));
+        EXPECT_EQ(data, harness::DialogueBytes(bytes.empty() ? "" : bytes.substr(1)));
       }
     }
     if (name == "ibrsp") {

@@ -3,25 +3,9 @@
 #include <asio/error.hpp>
 #include <thread>
 
-namespace kc::testing {
+#include "support/dialogue_files.h"
 
-std::string ScriptedAdapter::Decode(const std::string& text) {
-  std::string bytes;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      bytes += text[i];
-      continue;
-    }
-    char c = text[++i];
-    if (c == 'x' && i + 2 < text.size()) {
-      bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      bytes += c == 'e' ? '\x1b' : c == 'r' ? '\r' : c == 'n' ? '\n' : c;
-    }
-  }
-  return bytes;
-}
+namespace kc::testing {
 
 bool ScriptedAdapter::IsAdapterLine(const std::string& first_word) {
   return std::string(" > < << ~ drop refuse repeat ").find(" " + first_word + " ") !=
@@ -31,7 +15,8 @@ bool ScriptedAdapter::IsAdapterLine(const std::string& first_word) {
 ScriptedAdapter::ScriptedAdapter(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     const std::string kind = line.substr(0, line.find(' '));
-    std::string bytes = line.size() > kind.size() ? Decode(line.substr(kind.size() + 1)) : "";
+    std::string bytes =
+        line.size() > kind.size() ? harness::DialogueBytes(line.substr(kind.size() + 1)) : "";
     if (kind == ">") bytes += "\n";
     if (kind == "<") bytes += "\r\n";
     steps_.push_back({kind, bytes});

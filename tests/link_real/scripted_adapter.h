@@ -34,8 +34,6 @@ class ScriptedAdapter : public AdapterStream {
   explicit ScriptedAdapter(const std::vector<std::string>& lines);
   // Whether a line of that first word is the adapter's.
   static bool IsAdapterLine(const std::string& first_word);
-  // The bytes a text with the escapes above stands for.
-  static std::string Decode(const std::string& text);
 
   std::error_code Open(Deadline deadline) override;
   void Close() override { open_ = false; }

@@ -42,40 +42,16 @@
 #include "sim/sim_bus.h"
 #include "sim/sim_devices.h"
 #include "sim/sim_scope.h"
+#include "support/dialogue_files.h"
 #include "support/test_platform.h"
 
 namespace kc {
 namespace {
 
+using harness::DialogueBytes;
+using harness::DialogueNames;
+
 const std::string kDialogues = std::string(KC_SOURCE_DIR) + "/tests/transcripts/emulator/";
-
-std::string Unescape(const std::string& text) {
-  std::string bytes;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      bytes += text[i];
-      continue;
-    }
-    const char c = text[++i];
-    if (c == 'x' && i + 2 < text.size()) {
-      bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-      i += 2;
-    } else {
-      if (c != '\\' && c != 'r' && c != 'n' && c != 'e') bytes += '\\';
-      bytes += c == 'r' ? '\r' : c == 'n' ? '\n' : c == 'e' ? '\x1b' : c;
-    }
-  }
-  return bytes;
-}
-
-std::vector<std::string> DialogueNames() {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(kDialogues)) {
-    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 class AdapterEmulatorTest : public ::testing::TestWithParam<std::string> {
  protected:
@@ -131,10 +107,10 @@ TEST_P(AdapterEmulatorTest, RunsAsWritten) {
     if (!emulator_) Start("");
     if (word == ">") {
       sent_at = Now();
-      emulator_->Receive(Unescape(rest));
+      emulator_->Receive(DialogueBytes(rest));
       took = Now() - sent_at;
     } else if (word == "<") {
-      EXPECT_EQ(answer_, Unescape(rest));
+      EXPECT_EQ(answer_, DialogueBytes(rest));
       answer_.clear();
     } else if (word == "took") {
       EXPECT_NEAR(took, std::stod(rest), 0.01);
@@ -152,7 +128,7 @@ TEST_P(AdapterEmulatorTest, RunsAsWritten) {
     } else if (word == "device") {
       std::vector<std::string>& messages = expected[std::stoi(rest)];
       if (rest.find(' ') != std::string::npos)
-        messages.push_back(Unescape(rest.substr(rest.find(' ') + 1)));
+        messages.push_back(DialogueBytes(rest.substr(rest.find(' ') + 1)));
     } else if (word == "errors") {
       EXPECT_EQ(scope_->errors().size(), std::stoul(rest));
     } else if (word == "selfcals") {
@@ -174,7 +150,7 @@ TEST_P(AdapterEmulatorTest, RunsAsWritten) {
     } else if (word == "hands-idle") {
       EXPECT_EQ(hand_->log(), std::vector<std::string>{});
     } else if (word == "log") {
-      EXPECT_NE(log_.str().find(Unescape(rest)), std::string::npos) << log_.str();
+      EXPECT_NE(log_.str().find(DialogueBytes(rest)), std::string::npos) << log_.str();
     } else {
       ADD_FAILURE() << "unknown line: " << line;
     }
@@ -184,7 +160,8 @@ TEST_P(AdapterEmulatorTest, RunsAsWritten) {
     EXPECT_EQ(pad == 1 ? scope_->received() : listener_->received(), messages) << pad;
 }
 
-INSTANTIATE_TEST_SUITE_P(Dialogues, AdapterEmulatorTest, ::testing::ValuesIn(DialogueNames()),
+INSTANTIATE_TEST_SUITE_P(Dialogues, AdapterEmulatorTest,
+                         ::testing::ValuesIn(DialogueNames("emulator")),
                          [](const ::testing::TestParamInfo<std::string>& case_info) {
                            std::string name = case_info.param;
                            std::replace(name.begin(), name.end(), '-', '_');

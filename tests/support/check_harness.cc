@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/dialogue_files.h"
+
 namespace kc {
 
 namespace {
@@ -81,12 +83,7 @@ const std::map<std::string, void (*)(MainForm&)>& Checks() {
 }
 
 std::vector<std::string> TranscriptNames() {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(kTranscriptDir)) {
-    if (entry.path().extension() == ".txt") names.push_back(entry.path().stem().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  return harness::DialogueNames("");
 }
 
 Transcript ReadTranscript(const std::string& name) {
