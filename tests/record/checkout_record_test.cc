@@ -1,12 +1,11 @@
 // The checkout record the built program keeps while a technician works: the
 // readings, limits and verdicts it files agree with what the instrument's
 // screen showed, recording leaves the instrument traffic as it was, a folder
-// that cannot take the record gives one warning, and a killed program leaves
-// the record of its last finished check readable.
+// that cannot take the record gives one warning, and every finished check is
+// filed as it ends.
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <cmath>
+#include <algorithm>
 #include <optional>
 #include <ostream>
 #include <regex>
@@ -176,9 +175,7 @@ INSTANTIATE_TEST_SUITE_P(EveryMeasuringCheck, MeasuringRecord,
                            std::string name =
                                std::get<0>(param_info.param).name +
                                (std::get<1>(param_info.param) ? "_faulty" : "_healthy");
-                           for (char& ch : name) {
-                             if (ch == '-') ch = '_';
-                           }
+                           std::ranges::replace(name, '-', '_');
                            return name;
                          });
 
@@ -240,30 +237,6 @@ TEST_F(CheckoutRecord, LeavesTheTrafficAsItWasAndWarnsOnceWhenItCannotBeWritten)
   const std::string saved = "kalventa-checkout: checkout record saved: " +
                             (dir_.path / "records" / RecordFileName(record)).string() + "\n";
   EXPECT_NE(variants[1].run.err.find(saved + saved), std::string::npos) << variants[1].run.err;
-}
-
-TEST_F(CheckoutRecord, KilledInACheckLeavesTheLastFinishedCheckReadable) {
-  const std::string out = (dir_.path / "out").string();
-  const fs::path records = dir_.path / "records";
-  // Real time: sample skew (only a notice on the 2440), back to the menu,
-  // attenuator compensation, whose first answer comes a minute later.
-  harness::Process program(
-      ProgramPath(),
-      {"--show-screen", "--operator", "b3,b1,b1,b1@60", "--record-dir", records.string()}, out,
-      (dir_.path / "err").string());
-  // Wait for the attenuator check's first prompt.
-  const bool in_check = harness::WaitFor(
-      [&] { return ReadFile(out).find("CONNECT PG 506, HI AMP") != std::string::npos; }, 50);
-  program.Signal(SIGKILL);
-  program.Wait(50);
-  ASSERT_TRUE(in_check) << ReadFile(out);
-
-  const RunRecord record = OnlyRecord(records);
-  ASSERT_EQ(record.checks.size(), 1u);
-  EXPECT_EQ(record.checks[0].name, "sampl-skew");
-  EXPECT_EQ(record.checks[0].ending, CheckEnding::kCompleted);
-  EXPECT_EQ(record.checks[0].eye_verdict, EyeVerdict::kNotApplicable);
-  EXPECT_EQ(ReadFile(out).find("[box]"), std::string::npos);
 }
 
 }  // namespace

@@ -3,41 +3,28 @@
 // recorder with the file it must give, written by hand.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 
 #include "record/record_json.h"
 #include "record/run_recorder.h"
 #include "report/certificate.h"
+#include "support/program_run.h"
 
 namespace kc {
 
 namespace fs = std::filesystem;
 
+// A temporary folder, removed with everything in it.
 struct TempDir {
-  TempDir() {
-    char name[] = "/tmp/kc_record_XXXXXX";
-    path = mkdtemp(name) != nullptr ? name : "";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
+  harness::ScratchDir scratch;
+  fs::path path = fs::path(scratch.Path("")).parent_path();
 };
 
-inline std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using harness::ReadFile;
 
 inline void WriteFile(const fs::path& file, const std::string& text) {
   std::ofstream(file, std::ios::binary) << text;
