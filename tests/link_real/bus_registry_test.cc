@@ -30,12 +30,10 @@ std::string Described(const BusName& bus) {
   return out.str();
 }
 
-TEST(BusRegistryTest, EveryFormReadsAsItsSchemeAndTarget) {
-  struct Case {
-    const char* text;
-    const char* described;
-  };
-  const Case cases[] = {
+// Every form reads as its scheme and target; a malformed name says what is
+// wrong with it.
+TEST(BusRegistryTest, EveryFormReadsAsItsTargetAndMalformedNamesSayWhatIsWrong) {
+  const std::pair<const char*, const char*> forms[] = {
       {"sim", "sim 2440@1"},
       {"sim:2432A@17", "sim 2432A@17"},
       {"sim@30", "sim 2440@30"},
@@ -67,21 +65,14 @@ TEST(BusRegistryTest, EveryFormReadsAsItsSchemeAndTarget) {
       // The shortest serial device.
       {"PRLGX-ASRL::/d::INTFC", "prologix /d 115200"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [text, described] : forms) {
     std::string error;
-    std::optional<BusName> bus = ParseBusName(c.text, &error);
-    ASSERT_TRUE(bus.has_value()) << c.text << ": " << error;
-    EXPECT_EQ(Described(*bus), c.described) << c.text;
-    EXPECT_EQ(bus->text, c.text);
+    std::optional<BusName> bus = ParseBusName(text, &error);
+    ASSERT_TRUE(bus.has_value()) << text << ": " << error;
+    EXPECT_EQ(Described(*bus), described) << text;
+    EXPECT_EQ(bus->text, text);
   }
-}
-
-TEST(BusRegistryTest, MalformedNamesSayWhatIsWrong) {
-  struct Case {
-    const char* text;
-    const char* says;
-  };
-  const Case cases[] = {
+  const std::pair<const char*, const char*> malformed[] = {
       {"", "empty"},
       {"usb:3", "unknown bus; known forms: sim[:MODEL][@ADDR], prologix://HOST[:PORT]"},
       {"sim@0", "1 to 30"},
@@ -119,11 +110,11 @@ TEST(BusRegistryTest, MalformedNamesSayWhatIsWrong) {
       {"TCPIP::10.0.0.7::gpib0::INSTR", "the instrument's address is missing"},
       {"TCPIP::10.0.0.7:1024::gpib0,1::INSTR", "has no port"},
   };
-  for (const Case& c : cases) {
+  for (const auto& [text, says] : malformed) {
     std::string error;
-    EXPECT_FALSE(ParseBusName(c.text, &error).has_value()) << c.text;
-    EXPECT_NE(error.find(c.says), std::string::npos) << c.text << " gave: " << error;
-    EXPECT_EQ(error.rfind("bad bus \"" + std::string(c.text) + "\": ", 0), 0u) << error;
+    EXPECT_FALSE(ParseBusName(text, &error).has_value()) << text;
+    EXPECT_NE(error.find(says), std::string::npos) << text << " gave: " << error;
+    EXPECT_EQ(error.rfind("bad bus \"" + std::string(text) + "\": ", 0), 0u) << error;
   }
   // Without a place for the message the answer is still no.
   EXPECT_FALSE(ParseBusName("gpib:99", nullptr).has_value());

@@ -26,6 +26,11 @@ struct TempDir {
 
 using harness::ReadFile;
 
+// A file of tests/transcripts/record, written by hand.
+inline std::string ExpectedFile(const std::string& name) {
+  return ReadFile(std::string(KC_SOURCE_DIR) + "/tests/transcripts/record/" + name);
+}
+
 inline void WriteFile(const fs::path& file, const std::string& text) {
   std::ofstream(file, std::ios::binary) << text;
 }
@@ -67,9 +72,7 @@ inline void RecordSampleRun(RunRecorder& rec) {
 // The sample run as its file must read (tests/transcripts/record/sample-run.json
 // lists its fields in order), two blanks of indent a level, one field a line.
 inline std::string SampleJson() {
-  const std::string fields =
-      ReadFile(std::string(KC_SOURCE_DIR) + "/tests/transcripts/record/sample-run.json");
-  return nlohmann::ordered_json::parse(fields).dump(2) + "\n";
+  return nlohmann::ordered_json::parse(ExpectedFile("sample-run.json")).dump(2) + "\n";
 }
 
 // The sample run with one earlier run of the same instrument.

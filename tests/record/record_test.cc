@@ -75,25 +75,23 @@ TEST(RunRecordTest, TimestampsIdRepliesFoldersAndVerdicts) {
 
   // Of a check run twice the last run counts; a left check leaves the run
   // incomplete.
-  auto run_of = [](std::vector<std::pair<std::optional<Verdict>, CheckEnding>> checks) {
+  using Check = std::pair<std::optional<Verdict>, CheckEnding>;
+  const Check pass{Verdict::kPass, CheckEnding::kCompleted};
+  const Check fail{Verdict::kFail, CheckEnding::kCompleted};
+  const std::pair<std::vector<Check>, Overall> runs[] = {
+      {{}, Overall::kNoChecks},
+      {{fail, pass}, Overall::kPass},
+      {{pass, fail}, Overall::kFail},
+      {{pass, {std::nullopt, CheckEnding::kLeft}}, Overall::kIncomplete}};
+  for (const auto& [checks, overall] : runs) {
     RunRecord run;
     for (const auto& [verdict, ending] : checks) {
-      CheckRecord c;
-      c.name = "calibrator";
-      c.verdict = verdict;
-      c.ending = ending;
-      run.checks.push_back(c);
+      run.checks.emplace_back().name = "calibrator";
+      run.checks.back().verdict = verdict;
+      run.checks.back().ending = ending;
     }
-    return run;
-  };
-  const auto done = CheckEnding::kCompleted;
-  EXPECT_EQ(OverallVerdict(run_of({})), Overall::kNoChecks);
-  EXPECT_EQ(OverallVerdict(run_of({{Verdict::kFail, done}, {Verdict::kPass, done}})),
-            Overall::kPass);
-  EXPECT_EQ(OverallVerdict(run_of({{Verdict::kPass, done}, {Verdict::kFail, done}})),
-            Overall::kFail);
-  EXPECT_EQ(OverallVerdict(run_of({{Verdict::kPass, done}, {std::nullopt, CheckEnding::kLeft}})),
-            Overall::kIncomplete);
+    EXPECT_EQ(OverallVerdict(run), overall);
+  }
 }
 
 TEST(RecordFolderTest, UnreadableFilesAreNamedSkippedAndLeftAsTheyAre) {
