@@ -51,38 +51,20 @@ std::string VerdictText(Verdict v) {
   return v == Verdict::kPass ? "PASS" : "fail";
 }
 
-// Every "<number><unit> <verdict>" cell of the screen, top line first.
-struct Cell {
-  double value;
-  std::string verdict;
-};
-std::vector<Cell> Cells(const ProgramRun& run) {
-  static const std::regex cell(R"((-?[0-9]*\.?[0-9]+) *(%|mV) *(PASS|fail))");
-  std::vector<Cell> cells;
+// Every match of `pattern` on the screen, top line first: its groups' texts.
+std::vector<std::vector<std::string>> Matches(const ProgramRun& run, const std::string& pattern) {
+  const std::regex re(pattern);
+  std::vector<std::vector<std::string>> found;
   for (int line = 16; line >= 1; --line) {
     const std::string text = run.Line(line);
-    for (std::sregex_iterator it(text.begin(), text.end(), cell), end; it != end; ++it) {
-      cells.push_back({std::stod((*it)[1]), (*it)[3]});
+    for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end; ++it) {
+      found.emplace_back(it->begin() + 1, it->end());
     }
   }
-  return cells;
+  return found;
 }
 
-// The numbers after `label` on the first screen line, from the top, that has it.
-std::vector<double> NumbersAfter(const ProgramRun& run, const std::string& label) {
-  static const std::regex number(R"(-?[0-9]*\.?[0-9]+)");
-  std::vector<double> numbers;
-  for (int line = 16; line >= 1 && numbers.empty(); --line) {
-    const std::string text = run.Line(line);
-    const std::size_t at = text.find(label);
-    if (at == std::string::npos) continue;
-    const std::string rest = text.substr(at + label.size());
-    for (std::sregex_iterator it(rest.begin(), rest.end(), number), end; it != end; ++it) {
-      numbers.push_back(std::stod(it->str()));
-    }
-  }
-  return numbers;
-}
+const std::string kNumber = R"((-?[0-9]*\.?[0-9]+))";
 
 // The single run a folder holds, read back from its file.
 RunRecord OnlyRecord(const fs::path& folder) {
@@ -124,12 +106,13 @@ TEST_P(MeasuringRecord, AgreesWithTheScreen) {
   EXPECT_TRUE(headline.ends_with(VerdictText(*check.verdict))) << headline;
   EXPECT_EQ(*check.verdict == Verdict::kFail, faulty) << run.Screen();
 
-  const std::vector<Cell> cells = Cells(run);
+  // Every "<number><unit> <verdict>" cell.
+  const auto cells = Matches(run, kNumber + " *(%|mV) *(PASS|fail)");
   if (c.name == "calibrator") {
     ASSERT_EQ(check.readings.size(), 1u);
-    const std::vector<double> shown = NumbersAfter(run, "CALCULATED:");
+    const auto shown = Matches(run, "CALCULATED: *" + kNumber);
     ASSERT_EQ(shown.size(), 1u) << run.Screen();
-    EXPECT_EQ(check.readings[0].value, shown[0]);
+    EXPECT_EQ(check.readings[0].value, std::stod(shown[0][0]));
     EXPECT_EQ(check.readings[0].verdict, *check.verdict);
   } else {
     // One reading per verdict cell, in the screen's order.
@@ -138,19 +121,21 @@ TEST_P(MeasuringRecord, AgreesWithTheScreen) {
   for (std::size_t i = 0; i < cells.size(); ++i) {
     const Reading& reading = check.readings[i];
     SCOPED_TRACE(reading.item);
-    EXPECT_EQ(VerdictText(reading.verdict), cells[i].verdict);
+    EXPECT_EQ(VerdictText(reading.verdict), cells[i][2]);
     if (c.name != "bandwidth") {
-      EXPECT_EQ(reading.value, cells[i].value);
+      EXPECT_EQ(reading.value, std::stod(cells[i][0]));
     }
   }
   if (c.name == "bandwidth") {
     // "CH1:   <0.708 x reference> mV <measured> mV": the ratio behind them.
     for (int ch = 1; ch <= 2; ++ch) {
-      const std::vector<double> amplitudes = NumbersAfter(run, "CH" + std::to_string(ch) + ":");
-      ASSERT_EQ(amplitudes.size(), 2u) << run.Screen();
+      const auto amplitudes =
+          Matches(run, "CH" + std::to_string(ch) + ": *" + kNumber + " *mV *" + kNumber + " *mV");
+      ASSERT_EQ(amplitudes.size(), 1u) << run.Screen();
       const Reading& ratio = check.readings[static_cast<std::size_t>(ch - 1)];
       EXPECT_EQ(ratio.item, "CH" + std::to_string(ch) + " bandwidth ratio");
-      EXPECT_NEAR(ratio.value, amplitudes[1] / amplitudes[0] * 0.708, 0.002);
+      EXPECT_NEAR(ratio.value, std::stod(amplitudes[0][1]) / std::stod(amplitudes[0][0]) * 0.708,
+                  0.002);
       EXPECT_EQ(ratio.low, 0.708);
       EXPECT_FALSE(ratio.high.has_value());
     }
