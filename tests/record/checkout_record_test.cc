@@ -202,6 +202,7 @@ TEST_F(CheckoutRecord, LeavesTheTrafficAsItWasAndWarnsOnceWhenItCannotBeWritten)
   const std::string warning = "kalventa-checkout: checkout record not saved: ";
   EXPECT_EQ(warned.rfind(warning, 0), 0u) << warned;
   EXPECT_EQ(warned.find(warning, 1), std::string::npos) << warned;
+  EXPECT_NE(warned.find(blocked.string()), std::string::npos) << warned;
   EXPECT_EQ(ReadFile(blocked), "a file where the record folder should be\n");
 
   // The record that was written: both checks, the technician's verdict from
