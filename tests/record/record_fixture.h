@@ -3,40 +3,32 @@
 // recorder with the file it must give, written by hand.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 
 #include "record/record_json.h"
 #include "record/run_recorder.h"
 #include "report/certificate.h"
+#include "support/program_run.h"
 
 namespace kc {
 
 namespace fs = std::filesystem;
 
+// A temporary folder, removed with everything in it.
 struct TempDir {
-  TempDir() {
-    char name[] = "/tmp/kc_record_XXXXXX";
-    path = mkdtemp(name) != nullptr ? name : "";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-  fs::path path;
+  harness::ScratchDir scratch;
+  fs::path path = fs::path(scratch.Path("")).parent_path();
 };
 
-inline std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+using harness::ReadFile;
+
+// A file of tests/transcripts/record, written by hand.
+inline std::string ExpectedFile(const std::string& name) {
+  return ReadFile(std::string(KC_SOURCE_DIR) + "/tests/transcripts/record/" + name);
 }
 
 inline void WriteFile(const fs::path& file, const std::string& text) {
@@ -80,9 +72,7 @@ inline void RecordSampleRun(RunRecorder& rec) {
 // The sample run as its file must read (tests/transcripts/record/sample-run.json
 // lists its fields in order), two blanks of indent a level, one field a line.
 inline std::string SampleJson() {
-  const std::string fields =
-      ReadFile(std::string(KC_SOURCE_DIR) + "/tests/transcripts/record/sample-run.json");
-  return nlohmann::ordered_json::parse(fields).dump(2) + "\n";
+  return nlohmann::ordered_json::parse(ExpectedFile("sample-run.json")).dump(2) + "\n";
 }
 
 // The sample run with one earlier run of the same instrument.
