@@ -32,9 +32,9 @@ std::string Described(const BusName& bus) {
 }
 
 // Every form reads as its scheme and target; a malformed name says what is
-// wrong with it (tests/transcripts/bus-names.txt).
+// wrong with it (tests/transcripts/link/bus-names.txt).
 TEST(BusRegistryTest, EveryFormReadsAsItsTargetAndMalformedNamesSayWhatIsWrong) {
-  std::ifstream file(std::string(KC_SOURCE_DIR) + "/tests/transcripts/bus-names.txt");
+  std::ifstream file(std::string(KC_SOURCE_DIR) + "/tests/transcripts/link/bus-names.txt");
   int names = 0;
   for (std::string line; std::getline(file, line);) {
     if (line.empty() || line[0] == '#') continue;
