@@ -148,21 +148,12 @@ TEST(FrontPanelTest, StatusLinesGiveWayWhenRowsAreShortMostUrgentKept) {
   Canvas idle(kWidth, kHeight);
   const int row = DrawWindow(view, idle).screen.row;
   view.panel.activity = "The instrument calibrates itself \u2026 5 s (no button press needed)";
-  Canvas busy(kWidth, kHeight);
-  EXPECT_EQ(DrawWindow(view, busy).screen.row, row);
-}
-
-// Where the bench and settings lines go: above; what they say: StatusTextTest.
-TEST(FrontPanelTest, UnpluggedBellFlashAndClosingNote) {
-  WindowView view = SimulatedWindow();
-  view.panel.cable_plugged = false;
   view.panel.bell_flash = true;
-  view.note = "Closing... (Ctrl-C again ends at once)";
-  Canvas canvas(kWidth, kHeight);
-  Layout layout = DrawWindow(view, canvas);
-  EXPECT_NE(FindRow(canvas, "unplugged"), -1);
-  EXPECT_EQ(canvas.at(layout.screen.row, layout.screen.col - 2).style, Style::kFrameFlash);
-  EXPECT_EQ(canvas.Row(kHeight - 1), " " + view.note);
+  Canvas busy(kWidth, kHeight);
+  const Layout layout = DrawWindow(view, busy);
+  EXPECT_EQ(layout.screen.row, row);
+  // A bell flashes the frame.
+  EXPECT_EQ(busy.at(row, layout.screen.col - 2).style, Style::kFrameFlash);
 }
 
 TEST(ActivityTest, OwnWaitsSweepsAndTheInstrumentsOwnWorkCountTheirSeconds) {
