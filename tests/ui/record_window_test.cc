@@ -13,12 +13,6 @@ namespace {
 
 // A form's keys as typed: '\r' Enter, '\x1b' Esc, '\b' Backspace, any other
 // byte typed text (UTF-8 a byte at a time).
-struct FormCase {
-  const char* name;
-  std::string serial, technician, keys;
-  std::string want_serial, want_technician;
-};
-
 void Press(IdentityForm& form, const std::string& keys) {
   for (char key : keys) {
     if (key == '\r')
@@ -32,35 +26,32 @@ void Press(IdentityForm& form, const std::string& keys) {
   }
 }
 
-void PrintTo(const FormCase& c, std::ostream* out) {
-  *out << c.name;
+TEST(IdentityFormTest, KeysGiveTheAnswers) {
+  struct {
+    const char* name;
+    std::string serial, technician, keys;
+    std::string want_serial, want_technician;
+  } const cases[] = {
+      {"both accepted", "", "", "B012345\rAnna Berg\r", "B012345", "Anna Berg"},
+      {"an empty Enter skips a field", "", "", "\rAnna\r", "", "Anna"},
+      {"Esc keeps the accepted fields", "", "", "B01\rAnn\x1b", "B01", ""},
+      {"Esc skips the form", "", "", "\x1b", "", ""},
+      {"both given asks nothing", "B7", "Ed", "", "B7", "Ed"},
+      {"only the missing field is asked", "B0999", " ", "J\u00f8rn\r", "B0999", "J\u00f8rn"},
+      {"blanks trimmed, Backspace erases a whole character", "", "",
+       "  B 12  \rJ\u00fcx\b\b\u00f8rn\r", "B 12", "J\u00f8rn"},
+      {"a character past the limit is left out whole", "", "",
+       std::string(59, 'x') + "\u00fc\u00fc\r\r", std::string(59, 'x') + "\u00fc", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    IdentityForm form(c.serial, c.technician);
+    Press(form, c.keys);
+    EXPECT_TRUE(form.done());
+    EXPECT_EQ(form.serial(), c.want_serial);
+    EXPECT_EQ(form.technician(), c.want_technician);
+  }
 }
-
-class IdentityFormTest : public testing::TestWithParam<FormCase> {};
-
-TEST_P(IdentityFormTest, KeysGiveTheAnswers) {
-  const FormCase& c = GetParam();
-  IdentityForm form(c.serial, c.technician);
-  Press(form, c.keys);
-  EXPECT_TRUE(form.done());
-  EXPECT_EQ(form.serial(), c.want_serial);
-  EXPECT_EQ(form.technician(), c.want_technician);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, IdentityFormTest,
-    testing::Values(
-        FormCase{"BothAccepted", "", "", "B012345\rAnna Berg\r", "B012345", "Anna Berg"},
-        FormCase{"EmptyEnterSkipsAField", "", "", "\rAnna\r", "", "Anna"},
-        FormCase{"EscKeepsAcceptedFields", "", "", "B01\rAnn\x1b", "B01", ""},
-        FormCase{"EscSkipsTheForm", "", "", "\x1b", "", ""},
-        FormCase{"BothGivenAsksNothing", "B7", "Ed", "", "B7", "Ed"},
-        FormCase{"OnlyTheMissingFieldIsAsked", "B0999", " ", "J\u00f8rn\r", "B0999", "J\u00f8rn"},
-        FormCase{"BlanksTrimmedBackspaceErasesAWholeCharacter", "", "",
-                 "  B 12  \rJ\u00fcx\b\b\u00f8rn\r", "B 12", "J\u00f8rn"},
-        FormCase{"ACharacterPastTheLimitIsLeftOutWhole", "", "",
-                 std::string(59, 'x') + "\u00fc\u00fc\r\r", std::string(59, 'x') + "\u00fc", ""}),
-    [](const testing::TestParamInfo<FormCase>& param) { return std::string(param.param.name); });
 
 // The canvas's rows as one text, for looking things up.
 std::string Drawn(const WindowView& view) {

@@ -110,7 +110,6 @@ TEST(FrontPanelTest, BezelButtonsSitUnderTheirLabelsAndTakeTheMouseAtEverySize) 
     // The intro takes every click; a dialog only those on its buttons.
     EXPECT_EQ(layout.HitTest(buttons, layout.screen.col + 3, true, false).target, Target::kIntro);
     EXPECT_EQ(layout.HitTest(buttons, layout.screen.col + 3, false, true).target, Target::kNone);
-    for (const std::string& row : canvas.Rows()) EXPECT_LE(TextWidth(row), width);
   }
 }
 
@@ -252,7 +251,6 @@ TEST(WindowTest, TooSmallSaysTheSizeNeededAndTheIntroIsCentred) {
   EXPECT_GT(row, layout.intro.row);
   EXPECT_LT(row, layout.intro.row + layout.intro.height);
   EXPECT_LE(std::abs(2 * layout.intro.col + layout.intro.width - kWidth), 1);
-  EXPECT_EQ(layout.HitTest(kHeight - 1, 0, true, false).target, Target::kIntro);
 }
 
 TEST(TextTest, CleanTextKeepsOneColumnCharactersOnly) {
