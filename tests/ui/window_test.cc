@@ -148,11 +148,13 @@ TEST(FrontPanelTest, StatusLinesGiveWayWhenRowsAreShortMostUrgentKept) {
   const int row = DrawWindow(view, idle).screen.row;
   view.panel.activity = "The instrument calibrates itself \u2026 5 s (no button press needed)";
   view.panel.bell_flash = true;
+  view.note = "Closing... (Ctrl-C again ends at once)";
   Canvas busy(kWidth, kHeight);
   const Layout layout = DrawWindow(view, busy);
   EXPECT_EQ(layout.screen.row, row);
-  // A bell flashes the frame.
+  // A bell flashes the frame; a note takes the bottom row.
   EXPECT_EQ(busy.at(row, layout.screen.col - 2).style, Style::kFrameFlash);
+  EXPECT_EQ(busy.Row(kHeight - 1), " " + view.note);
 }
 
 TEST(ActivityTest, OwnWaitsSweepsAndTheInstrumentsOwnWorkCountTheirSeconds) {
