@@ -16,35 +16,35 @@ namespace {
 class MirrorPlatform : public TestPlatform {
  public:
   void MirrorMessageLine(int line, const std::string& text) override {
-    mirrored.emplace_back(line, text);
+    mirrored.push_back({line, text});
   }
-  std::vector<std::pair<int, std::string>> mirrored;
+  std::vector<MessageChange> mirrored;
 };
 
 using Changes = std::vector<MessageChange>;
 
-TEST(MessageCommandsTest, LinesClearsAndOtherCommandsInOneMessage) {
-  EXPECT_EQ(ParseMessageCommands("MESS 9:\"    *** CALIBRATOR SIGNAL CHECK ***\""),
-            (Changes{{9, "    *** CALIBRATOR SIGNAL CHECK ***"}}));
-  EXPECT_EQ(ParseMessageCommands("MESS CLR,16:\"CONNECT PG 506, 500\\;V STANDARD AMPLITUDE\""),
-            (Changes{{0, ""}, {16, "CONNECT PG 506, 500\\;V STANDARD AMPLITUDE"}}));
-  // Joined with other commands; a ";" inside the quotes separates nothing;
-  // the header in any accepted spelling.
-  EXPECT_EQ(ParseMessageCommands(
-                "VMO CH1:OFF;CURS FUN:OFF;MESS CLR;message 10:\"A;B\";BELL;MESSAGE 1:\"x\""),
-            (Changes{{0, ""}, {10, "A;B"}, {1, "x"}}));
-  EXPECT_EQ(ParseMessageCommands("MESS 8:\"  \";MESS 8:\"\""), (Changes{{8, "  "}, {8, ""}}));
-}
-
-TEST(MessageCommandsTest, WhatCannotBeReadIsPassedOver) {
+TEST(MessageCommandsTest, LinesClearsOtherCommandsAndWhatCannotBeRead) {
+  const std::pair<const char*, Changes> cases[] = {
+      {"MESS 9:\"    *** CALIBRATOR SIGNAL CHECK ***\"",
+       {{9, "    *** CALIBRATOR SIGNAL CHECK ***"}}},
+      {"MESS CLR,16:\"CONNECT PG 506, 500\\;V STANDARD AMPLITUDE\"",
+       {{0, ""}, {16, "CONNECT PG 506, 500\\;V STANDARD AMPLITUDE"}}},
+      // Joined with other commands; a ";" inside the quotes separates nothing;
+      // the header in any accepted spelling.
+      {"VMO CH1:OFF;CURS FUN:OFF;MESS CLR;message 10:\"A;B\";BELL;MESSAGE 1:\"x\"",
+       {{0, ""}, {10, "A;B"}, {1, "x"}}},
+      {"MESS 8:\"  \";MESS 8:\"\"", {{8, "  "}, {8, ""}}},
+      {"mes 3:\"short header\"", {{3, "short header"}}},
+      // What cannot be read is passed over.
+      {"MESS 20:\"x\",3:\"y\"", {{3, "y"}}},
+  };
+  for (const auto& [data, changes] : cases) EXPECT_EQ(ParseMessageCommands(data), changes) << data;
   for (const char* data :
        {"", "MESS", "MESS 0:\"x\"", "MESS 17:\"x\"", "MESS 9:x", "MESS 9:\"unclosed", "MESS ?",
         "MESS?", "ME 9:\"x\"", "MESSAGES 9:\"x\"", "MESS 1:2:\"x\"", "MESS 001:\"x\"", "\x01\xff",
         "MENU OFF", "MESS -1:\"x\""}) {
     EXPECT_TRUE(ParseMessageCommands(data).empty()) << data;
   }
-  EXPECT_EQ(ParseMessageCommands("MESS 20:\"x\",3:\"y\""), (Changes{{3, "y"}}));
-  EXPECT_EQ(ParseMessageCommands("mes 3:\"short header\""), (Changes{{3, "short header"}}));
 }
 
 TEST(MessageMirrorTest, MirrorsChangedLinesOfWritesThatWentThrough) {
@@ -59,8 +59,7 @@ TEST(MessageMirrorTest, MirrorsChangedLinesOfWritesThatWentThrough) {
   };
   write("MESS 2:\"  ATTEN\";MESS 1:\"  COMP\"");
   write("MESS 2:\"  ATTEN\"");  // unchanged: nothing to tell
-  using Mirrored = std::vector<std::pair<int, std::string>>;
-  EXPECT_EQ(platform.mirrored, (Mirrored{{2, "  ATTEN"}, {1, "  COMP"}}));
+  EXPECT_EQ(platform.mirrored, (Changes{{2, "  ATTEN"}, {1, "  COMP"}}));
 
   // A write the bus refused changed nothing on the instrument.
   inner.Script("ibwrt", fakes::Error(gpib::ENOL));
@@ -73,7 +72,7 @@ TEST(MessageMirrorTest, MirrorsChangedLinesOfWritesThatWentThrough) {
   platform.mirrored.clear();
   write("MESS CLR,9:\"         *** CLOSING PROGRAM ***\"");
   EXPECT_EQ(platform.mirrored,
-            (Mirrored{{1, ""}, {2, ""}, {9, "         *** CLOSING PROGRAM ***"}}));
+            (Changes{{1, ""}, {2, ""}, {9, "         *** CLOSING PROGRAM ***"}}));
   // Everything reaches the instrument unchanged.
   EXPECT_EQ(inner.written.back(), "MESS CLR,9:\"         *** CLOSING PROGRAM ***\"");
 }

@@ -110,7 +110,6 @@ TEST(FrontPanelTest, BezelButtonsSitUnderTheirLabelsAndTakeTheMouseAtEverySize) 
     // The intro takes every click; a dialog only those on its buttons.
     EXPECT_EQ(layout.HitTest(buttons, layout.screen.col + 3, true, false).target, Target::kIntro);
     EXPECT_EQ(layout.HitTest(buttons, layout.screen.col + 3, false, true).target, Target::kNone);
-    for (const std::string& row : canvas.Rows()) EXPECT_LE(TextWidth(row), width);
   }
 }
 
@@ -148,21 +147,14 @@ TEST(FrontPanelTest, StatusLinesGiveWayWhenRowsAreShortMostUrgentKept) {
   Canvas idle(kWidth, kHeight);
   const int row = DrawWindow(view, idle).screen.row;
   view.panel.activity = "The instrument calibrates itself \u2026 5 s (no button press needed)";
-  Canvas busy(kWidth, kHeight);
-  EXPECT_EQ(DrawWindow(view, busy).screen.row, row);
-}
-
-// Where the bench and settings lines go: above; what they say: StatusTextTest.
-TEST(FrontPanelTest, UnpluggedBellFlashAndClosingNote) {
-  WindowView view = SimulatedWindow();
-  view.panel.cable_plugged = false;
   view.panel.bell_flash = true;
   view.note = "Closing... (Ctrl-C again ends at once)";
-  Canvas canvas(kWidth, kHeight);
-  Layout layout = DrawWindow(view, canvas);
-  EXPECT_NE(FindRow(canvas, "unplugged"), -1);
-  EXPECT_EQ(canvas.at(layout.screen.row, layout.screen.col - 2).style, Style::kFrameFlash);
-  EXPECT_EQ(canvas.Row(kHeight - 1), " " + view.note);
+  Canvas busy(kWidth, kHeight);
+  const Layout layout = DrawWindow(view, busy);
+  EXPECT_EQ(layout.screen.row, row);
+  // A bell flashes the frame; a note takes the bottom row.
+  EXPECT_EQ(busy.at(row, layout.screen.col - 2).style, Style::kFrameFlash);
+  EXPECT_EQ(busy.Row(kHeight - 1), " " + view.note);
 }
 
 TEST(ActivityTest, OwnWaitsSweepsAndTheInstrumentsOwnWorkCountTheirSeconds) {
@@ -200,51 +192,46 @@ TEST(ActivityTest, OwnWaitsSweepsAndTheInstrumentsOwnWorkCountTheirSeconds) {
 }
 
 TEST(DialogTest, CentredWithIconPromptLinesReasonAndTheChosenButton) {
+  // In the narrowest terminal: the prompt's own lines (a blank one kept), the
+  // long one wrapped inside the box, the bus's reason under them.
   WindowView view = SimulatedWindow();
-  view.dialog = DialogView{"Expected Id-response from device not found" + std::string(40, ' '),
-                           "ID Query: ID?\n\nExpected Response: 243\r\nline three",
+  view.dialog = DialogView{"Expected Id-response" + std::string(40, ' '),
+                           "ID Query: ID?\n\nExpected Response: 243\r\nline three, a sentence "
+                           "long enough to need wrapping.",
                            MsgIcon::kCritical,
-                           MsgButtons::kOk,
-                           MsgAnswer::kOk,
-                           ""};
-  Canvas canvas(kWidth, kHeight);
-  Layout layout = DrawWindow(view, canvas);
-  int title = FindRow(canvas, "Expected Id-response from device not found \u2500");
-  ASSERT_EQ(title, layout.dialog.row);
-  int first = FindRow(canvas, "ID Query: ID?");
-  EXPECT_EQ(FindColumn(canvas, first, "(X)"), layout.dialog.col + 3);
-  EXPECT_EQ(FindRow(canvas, "Expected Response: 243"), first + 2);
-  EXPECT_EQ(FindRow(canvas, "line three"), first + 3);
-  EXPECT_LE(std::abs(2 * layout.dialog.col + layout.dialog.width - kWidth), 1);
-  EXPECT_EQ(FindRow(canvas, "Cancel"), -1);
-  EXPECT_NE(canvas.Row(layout.ok.row).find("[>  OK  <]"), std::string::npos);
-  EXPECT_EQ(layout.HitTest(layout.ok.row, layout.ok.col + 2, false, true).target,
-            Target::kDialogOk);
-
-  // OK/Cancel in the narrowest terminal: the prompt wraps inside the box.
-  view.dialog = DialogView{"GPIB ERROR # 2",
-                           "No listener on write function.\nSelect OK to continue or Cancel to "
-                           "terminate program, a sentence long enough to need wrapping.",
-                           MsgIcon::kExclamation,
                            MsgButtons::kOkCancel,
                            MsgAnswer::kCancel,
                            "GPIB adapter at 127.0.0.1:1234: connection lost"};
-  Canvas narrow(kMinColumns, kMinRows);
-  layout = DrawWindow(view, narrow);
+  Canvas canvas(kMinColumns, kMinRows);
+  Layout layout = DrawWindow(view, canvas);
   ASSERT_FALSE(layout.too_small);
-  EXPECT_LE(layout.dialog.col + layout.dialog.width, kMinColumns);
-  int buttons = FindRow(narrow, "[   OK   ]   [>Cancel<]");
+  ASSERT_EQ(FindRow(canvas, "Expected Id-response \u2500"), layout.dialog.row);
+  const int first = FindRow(canvas, "ID Query: ID?");
+  EXPECT_EQ(FindColumn(canvas, first, "(X)"), layout.dialog.col + 3);
+  EXPECT_EQ(FindRow(canvas, "Expected Response: 243"), first + 2);
+  EXPECT_EQ(FindRow(canvas, "line three"), first + 3);
+  EXPECT_LE(std::abs(2 * layout.dialog.col + layout.dialog.width - kMinColumns), 1);
+  const int buttons = FindRow(canvas, "[   OK   ]   [>Cancel<]");
   ASSERT_EQ(buttons, layout.cancel.row);
   EXPECT_EQ(layout.HitTest(buttons, layout.cancel.col + 1, false, true).target,
             Target::kDialogCancel);
+  EXPECT_EQ(layout.HitTest(buttons, layout.ok.col + 2, false, true).target, Target::kDialogOk);
   std::string shown;
   for (int r = layout.dialog.row + 1; r < buttons; ++r) {
     for (int c = layout.dialog.col; c < layout.dialog.col + layout.dialog.width; ++c)
-      shown += narrow.at(r, c).glyph;
+      shown += canvas.at(r, c).glyph;
   }
-  for (const char* word : {"/!\\", "terminate", "wrapping.", "Why:", "127.0.0.1:1234:"}) {
+  for (const char* word : {"wrapping.", "Why:", "127.0.0.1:1234:"}) {
     EXPECT_NE(shown.find(word), std::string::npos) << word;
   }
+  // An OK box has no Cancel; a warning has its own icon.
+  view.dialog->buttons = MsgButtons::kOk;
+  view.dialog->icon = MsgIcon::kExclamation;
+  view.dialog->selected = MsgAnswer::kOk;
+  layout = DrawWindow(view, canvas);
+  EXPECT_EQ(FindRow(canvas, "Cancel"), -1);
+  EXPECT_NE(canvas.Row(layout.ok.row).find("[>  OK  <]"), std::string::npos);
+  EXPECT_EQ(FindColumn(canvas, first, "/!\\"), layout.dialog.col + 3);
 }
 
 TEST(WindowTest, TooSmallSaysTheSizeNeededAndTheIntroIsCentred) {
@@ -266,7 +253,6 @@ TEST(WindowTest, TooSmallSaysTheSizeNeededAndTheIntroIsCentred) {
   EXPECT_GT(row, layout.intro.row);
   EXPECT_LT(row, layout.intro.row + layout.intro.height);
   EXPECT_LE(std::abs(2 * layout.intro.col + layout.intro.width - kWidth), 1);
-  EXPECT_EQ(layout.HitTest(kHeight - 1, 0, true, false).target, Target::kIntro);
 }
 
 TEST(TextTest, CleanTextKeepsOneColumnCharactersOnly) {
