@@ -19,47 +19,48 @@ double Place(double value, double lo, double hi, double x, double w) {
 
 }  // namespace
 
-Canvas::Canvas(cairo_t* cr, double width, double height, std::function<void(Canvas&, int)> footer)
+PdfCanvas::PdfCanvas(cairo_t* cr, double width, double height,
+                     std::function<void(PdfCanvas&, int)> footer)
     : cr_(cr), width_(width), height_(height), footer_(std::move(footer)) {}
 
-bool Canvas::Ensure(double height) {
+bool PdfCanvas::Ensure(double height) {
   if (y_ + height <= height_ - kMargin) return false;
   NewPage();
   return true;
 }
 
-void Canvas::NewPage() {
+void PdfCanvas::NewPage() {
   if (footer_) footer_(*this, page_);
   cairo_show_page(cr_);
   ++page_;
   y_ = kMargin;
 }
 
-void Canvas::Finish() {
+void PdfCanvas::Finish() {
   if (footer_) footer_(*this, page_);
   cairo_show_page(cr_);
 }
 
-void Canvas::Font(double size, bool bold) {
+void PdfCanvas::Font(double size, bool bold) {
   cairo_select_font_face(cr_, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL,
                          bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
   cairo_set_font_size(cr_, size);
 }
 
-double Canvas::TextWidth(const std::string& text) {
+double PdfCanvas::TextWidth(const std::string& text) {
   cairo_text_extents_t extents;
   cairo_text_extents(cr_, text.c_str(), &extents);
   return extents.x_advance;
 }
 
-void Canvas::Text(double x, double y, const std::string& text, double align) {
+void PdfCanvas::Text(double x, double y, const std::string& text, double align) {
   cairo_move_to(cr_, x - align * TextWidth(text), y);
   cairo_show_text(cr_, text.c_str());
 }
 
-void Canvas::Gauge(double x, double y, double w, double h, double value,
-                   const std::optional<double>& low, const std::optional<double>& high,
-                   Verdict verdict) {
+void PdfCanvas::Gauge(double x, double y, double w, double h, double value,
+                      const std::optional<double>& low, const std::optional<double>& high,
+                      Verdict verdict) {
   if (!low && !high) return;
   double lo = 0;
   double hi = 0;
@@ -111,7 +112,7 @@ void Canvas::Gauge(double x, double y, double w, double h, double value,
   cairo_fill(cr_);
 }
 
-void Canvas::TrendChart(double x, double y, double w, double h, const Trend& trend) {
+void PdfCanvas::TrendChart(double x, double y, double w, double h, const Trend& trend) {
   cairo_set_source_rgb(cr_, 0.75, 0.75, 0.75);
   cairo_set_line_width(cr_, 0.5);
   cairo_rectangle(cr_, x, y, w, h);

@@ -23,12 +23,12 @@ inline constexpr Rgb kFailColour{0.80, 0.10, 0.10};
 inline constexpr Rgb kOpenColour{0.80, 0.45, 0.00};
 inline constexpr Rgb kLineColour{0.15, 0.30, 0.65};
 
-class Canvas {
+class PdfCanvas {
  public:
   static constexpr double kMargin = 48;
 
   // `footer` draws the foot of each page, given its number.
-  Canvas(cairo_t* cr, double width, double height, std::function<void(Canvas&, int)> footer);
+  PdfCanvas(cairo_t* cr, double width, double height, std::function<void(PdfCanvas&, int)> footer);
 
   cairo_t* cr() { return cr_; }
   double width() const { return width_; }
@@ -61,7 +61,7 @@ class Canvas {
   double height_;
   double y_ = kMargin;
   int page_ = 1;
-  std::function<void(Canvas&, int)> footer_;
+  std::function<void(PdfCanvas&, int)> footer_;
 };
 
 }  // namespace kc

@@ -25,7 +25,7 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-void Header(Canvas& c, const RunRecord& run) {
+void Header(PdfCanvas& c, const RunRecord& run) {
   c.Colour(kBlack);
   c.Font(18, true);
   c.Text(c.left(), c.y() + 18, "Checkout certificate");
@@ -66,7 +66,7 @@ void Header(Canvas& c, const RunRecord& run) {
   c.Advance(38);
 }
 
-void CheckTable(Canvas& c, const RunRecord& run, const CheckRecord& check) {
+void CheckTable(PdfCanvas& c, const RunRecord& run, const CheckRecord& check) {
   const double item_x = c.left() + 6;
   const double reading_x = c.left() + 235;  // right edge
   const double limits_x = c.left() + 250;
@@ -145,7 +145,7 @@ void CheckTable(Canvas& c, const RunRecord& run, const CheckRecord& check) {
   c.Advance(10);
 }
 
-void Trends(Canvas& c, const Certificate& certificate) {
+void Trends(PdfCanvas& c, const Certificate& certificate) {
   const std::vector<Trend> trends = TrendsOf(certificate);
   if (trends.empty()) return;
   constexpr double kChartHeight = 118;
@@ -187,7 +187,7 @@ bool WritePdfReport(const std::vector<Certificate>& certificates, Paper paper,
   cairo_t* cr = cairo_create(surface);
   for (const Certificate& certificate : certificates) {
     const RunRecord& run = certificate.run;
-    Canvas canvas(cr, width, height, [&run](Canvas& c, int page) {
+    PdfCanvas canvas(cr, width, height, [&run](PdfCanvas& c, int page) {
       c.Colour(kGrey);
       c.Font(7.5);
       c.Text(c.left(), c.height() - 28,
