@@ -6,10 +6,10 @@
 // the bell.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 
 #include "support/check_harness.h"
+#include "support/dialogue_files.h"
 
 namespace kc {
 namespace {
@@ -21,11 +21,7 @@ TEST_P(TranscriptTest, RunsAsWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Checks, TranscriptTest, ::testing::ValuesIn(TranscriptNames()),
-                         [](const ::testing::TestParamInfo<std::string>& case_info) {
-                           std::string name = case_info.param;
-                           std::replace(name.begin(), name.end(), '-', '_');
-                           return name;
-                         });
+                         harness::DialogueCaseName);
 
 }  // namespace
 }  // namespace kc

@@ -29,10 +29,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -290,12 +288,7 @@ TEST_P(DriverDialogueTest, RunsAsWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, DriverDialogueTest, ::testing::ValuesIn(Dialogues()),
-                         [](const ::testing::TestParamInfo<std::string>& case_info) {
-                           std::string name = case_info.param;
-                           for (char& c : name)
-                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
-                           return name;
-                         });
+                         harness::DialogueCaseName);
 
 TEST(PrologixDriverTest, AdapterKindsAndListenerListsFromTheirTexts) {
   // A user's own version text on an AR488 counts as the main line.

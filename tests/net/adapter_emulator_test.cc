@@ -28,7 +28,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -161,12 +160,7 @@ TEST_P(AdapterEmulatorTest, RunsAsWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialogues, AdapterEmulatorTest,
-                         ::testing::ValuesIn(DialogueNames("emulator")),
-                         [](const ::testing::TestParamInfo<std::string>& case_info) {
-                           std::string name = case_info.param;
-                           std::replace(name.begin(), name.end(), '-', '_');
-                           return name;
-                         });
+                         ::testing::ValuesIn(DialogueNames("emulator")), harness::DialogueCaseName);
 
 }  // namespace
 }  // namespace kc

@@ -1,6 +1,7 @@
 #include "support/dialogue_files.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 namespace kc::harness {
@@ -32,6 +33,12 @@ std::string DialogueBytes(const std::string& text) {
     }
   }
   return bytes;
+}
+
+std::string DialogueCaseName(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  return name;
 }
 
 }  // namespace kc::harness

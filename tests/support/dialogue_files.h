@@ -2,6 +2,8 @@
 // names and the escapes that write bytes in them.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -14,5 +16,9 @@ std::vector<std::string> DialogueNames(const std::string& dir);
 // The bytes a dialogue line writes: \r, \n, \e (ESC), \xNN and \\; a
 // backslash before anything else stays as it is.
 std::string DialogueBytes(const std::string& text);
+
+// A test name for a dialogue case: its file name with every character that
+// may not stand in a test name ("-", "/") as "_".
+std::string DialogueCaseName(const ::testing::TestParamInfo<std::string>& info);
 
 }  // namespace kc::harness
